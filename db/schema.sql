@@ -1,0 +1,1 @@
+-- The gateway tables the daemon reads and writes.

@@ -1,0 +1,138 @@
+#include "platform/log.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+int VORN_MSG_DEBUG_LEVEL = 0;
+
+namespace {
+
+bool g_to_stderr = false;
+std::vector<std::string> g_secrets;
+LogSink g_sink;
+
+std::string vformat(const char* fmt, va_list ap) {
+    char small[1024];
+    va_list copy;
+    va_copy(copy, ap);
+    int n = vsnprintf(small, sizeof small, fmt, copy);
+    va_end(copy);
+    if (n < 0) return "(unformattable log line)";
+    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(big.data(), big.size(), fmt, ap);
+    big.resize(static_cast<size_t>(n));
+    return big;
+}
+
+void mask_secrets(std::string& line) {
+    for (const auto& secret : g_secrets) {
+        if (secret.empty()) continue;
+        for (size_t pos = line.find(secret); pos != std::string::npos;
+             pos = line.find(secret, pos + 4)) {
+            line.replace(pos, secret.size(), "****");
+        }
+    }
+}
+
+void emit(int priority, std::string line) {
+    mask_secrets(line);
+    syslog(priority, "%s", line.c_str());
+    if (g_to_stderr) {
+        line.push_back('\n');
+        // One write per line so that lines of concurrent writers do not mix.
+        ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
+        (void)ignored;
+        line.pop_back();
+    }
+    if (g_sink) g_sink(priority, line);
+}
+
+std::string prefixed(const char* kind, const char* file, int line, int code, const std::string& text) {
+    char head[256];
+    snprintf(head, sizeof head, "%s %s:%d [%d] ", kind, file, line, code);
+    return head + text;
+}
+
+}  // namespace
+
+void vornMSG_Setup(const char* ident, int option, int facility, int) {
+    openlog(ident, option | LOG_PID, facility);
+}
+
+void vornMSG_DebugFL(const char* file, int line, int level, int mask, const char* fmt, ...) {
+    if (level > VORN_MSG_DEBUG_LEVEL) return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    char kind[16];
+    snprintf(kind, sizeof kind, "DEBUG%d", level);
+    emit(LOG_DEBUG, prefixed(kind, file, line, mask, text));
+}
+
+void vornMSG_ErrorFL(const char* file, int line, int code, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    emit(LOG_ERR, prefixed("ERROR", file, line, code, text));
+}
+
+void vornMSG_WarningFL(const char* file, int line, int code, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    emit(LOG_WARNING, prefixed("WARNING", file, line, code, text));
+}
+
+void vornMSG_ErrorErrnoFL(const char* file, int line, int code, const char* fmt, ...) {
+    int saved = errno;
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    text += ": ";
+    text += strerror(saved);
+    emit(LOG_ERR, prefixed("ERROR", file, line, code, text));
+    errno = saved;
+}
+
+void vornMSG_InfoFL(const char* file, int line, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    char head[256];
+    snprintf(head, sizeof head, "INFO %s:%d ", file, line);
+    emit(LOG_INFO, head + text);
+}
+
+void vornMSG_Syslog(int priority, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    emit(priority, text);
+}
+
+void vornMSG_SetStderr(bool on) { g_to_stderr = on; }
+bool vornMSG_GetStderr() { return g_to_stderr; }
+
+void vornMSG_AddSecret(const std::string& secret) {
+    if (secret.empty()) return;
+    for (const auto& s : g_secrets)
+        if (s == secret) return;
+    g_secrets.push_back(secret);
+}
+
+void vornMSG_ClearSecrets() { g_secrets.clear(); }
+
+void vornMSG_SetSink(LogSink sink) { g_sink = std::move(sink); }
