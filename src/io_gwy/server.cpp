@@ -174,11 +174,15 @@ std::optional<ServerMessage> svr_getMessage(int fd) {
         VLOG_ERROR(0, "Unable to find end message marker");
         return std::nullopt;
     }
-    std::string_view frame = text.substr(stx, etx - stx + 1);
-    if (frame.size() < 6 || !two_digits(frame.substr(1, 2)) || !two_digits(frame.substr(3, 2))) {
-        VLOG_ERROR(0, "Invalid message format");
+    std::optional<ServerMessage> msg = svr_decodeFrame(text.substr(stx, etx - stx + 1));
+    if (!msg) VLOG_ERROR(0, "Invalid message format");
+    return msg;
+}
+
+std::optional<ServerMessage> svr_decodeFrame(std::string_view frame) {
+    if (frame.size() < 6 || frame.front() != SVR_STX || frame.back() != SVR_ETX ||
+        !two_digits(frame.substr(1, 2)) || !two_digits(frame.substr(3, 2)))
         return std::nullopt;
-    }
     int type = (frame[1] - '0') * 10 + (frame[2] - '0');
     int subtype = (frame[3] - '0') * 10 + (frame[4] - '0');
     return svr_newMessage(type, subtype, frame.substr(5, frame.size() - 6));

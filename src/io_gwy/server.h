@@ -49,6 +49,9 @@ int svr_parseMessage(const ServerMessage& msg, int& type, int& subtype, std::str
 // A type-03 message with `code` as subtype and `text` as data.
 int svr_sendReply(int fd, int code, std::string_view text);
 
+// One frame from STX to ETX inclusive; nullopt when it is shorter than six
+// bytes or its type or subtype is not two decimal digits.
+std::optional<ServerMessage> svr_decodeFrame(std::string_view frame);
 // The whole frame as it goes on the wire (data up to its first zero byte).
 std::string svr_frame(const ServerMessage& msg);
 
