@@ -15,7 +15,7 @@ enum : int {
     MCAST_FOLIO = 6,
 };
 
-// The eleven slots after the code. Empty texts are "null" on the wire.
+// The eleven slots after the code. An absent text is an empty field on the wire.
 struct McastEvent {
     int code = 0;
     std::string first;      // 2
@@ -42,6 +42,9 @@ void vornpmsmcast_close_client();
 int vornpmsmcast_make_and_send_msg(const McastEvent& event);
 // "code|first|last|...|zero", with '\' and '|' inside texts escaped.
 std::string vornpmsmcast_encode(const McastEvent& event);
+// A UDP socket bound to group:port that has joined the group on interface
+// `iface` (nullptr or "" lets the kernel choose); the descriptor, or -1 (logged).
+int vornpmsmcast_open_listener(const char* group, const char* iface, int port);
 // Parses a datagram back into an event; false when it is not twelve fields.
 bool vornpmsmcast_decode(const std::string& datagram, McastEvent& event);
 // "YYYY-MM-DD HH:MM:SS" (or without seconds, or a date alone) as local time; 0 otherwise.

@@ -2,6 +2,7 @@
 // use as a queue of records that arrive out of turn.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <deque>
 #include <optional>
@@ -37,5 +38,7 @@ std::optional<std::string> strTrimRight(std::string_view text);
 // "00:1a:2b:3c:4d:5e" -> "001a2b3c4d5e"; false (unchanged) unless 17 characters long.
 bool strRemoveColonsFromMAC(std::string& text);
 
-// printf into a new std::string (no length limit).
+// printf into a new std::string (no length limit; empty on a formatting error).
 std::string strFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same with a va_list; nullopt on a formatting error.
+std::optional<std::string> strVFormat(const char* fmt, va_list ap);
