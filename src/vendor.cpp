@@ -18,7 +18,7 @@ namespace {
 // branches merge without touching each other's lines.
 const std::array<VendorFactory, VENDOR_COUNT> kBuiltinVendors = {
     // 0 Micros-Fidelio
-    nullptr,
+    micfid_vendor_descriptor,
     // 1 Marriott
     nullptr,
     // 2 Hilton OnQ
