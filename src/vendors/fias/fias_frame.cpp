@@ -1,0 +1,300 @@
+#include "vendors/fias/fias_frame.h"
+
+#include "vendors/fias/fias_record.h"
+
+#include <unistd.h>
+
+#include "config.h"
+#include "link.h"
+#include "platform/log.h"
+#include "vendor.h"
+
+static constexpr char kLogSrc[] = "vendors/fias/fias_frame";
+
+namespace {
+
+constexpr int kXoffSleep = 10;
+constexpr int kEnquiryTries = 3;
+constexpr const char* kTerminated =
+    "PMS connection has been terminated.. will attempt to reopen in POSTDELAY seconds (see config file format or "
+    "-C option)";
+
+enum class Link { Tcp, Serial, Other };
+
+Link link_kind() {
+    switch (link_type()) {
+        case LINK_TYPE_TCP: return Link::Tcp;
+        case LINK_TYPE_RS232: return Link::Serial;
+        default: return Link::Other;
+    }
+}
+
+// One byte with the given time-out (< 0: the link's own); the read's result.
+int read_byte(int timeout, char& byte) {
+    std::string buf;
+    int n = timeout < 0 ? link_read_nbytes(buf, 1) : link_read_nbytes_timeout(buf, 1, timeout);
+    byte = (n > 0 && !buf.empty()) ? buf[0] : 0;
+    return n;
+}
+
+int write_byte(char byte) { return link_write(std::string_view(&byte, 1)); }
+
+void close_after_failures(FiasVendor& v) {
+    VLOG_INFO("%s", kTerminated);
+    v.s.fail_count = 0;
+    link_close();
+}
+
+int read_tcp(FiasVendor& v, int timeout, std::string& body) {
+    std::string text;
+    int n = link_read_delim_timeout(kFiasETX, timeout, text);
+    if (n < 0) {
+        VLOG_ERRNO(0, "%s_read_msg: read failed", v.p.prefix);
+        return -1;
+    }
+    if (n == 0) {
+        fias_count_failure(v, "read_msg timeout message");
+        return 0;
+    }
+    if (!text.empty() && text.back() == kFiasETX) text.pop_back();
+    size_t stx = text.find(kFiasSTX);
+    if (stx == std::string::npos) {
+        VLOG_ERROR(0, "Malformed record - %s", text.empty() ? "(null)" : text.c_str());
+        return -1;
+    }
+    body = text.substr(stx + 1);
+    if (body.empty()) {
+        VLOG_ERROR(0, "Memory allocation error");
+        return -1;
+    }
+    v.s.fail_count = 0;
+    VLOG_DEBUG(3, 0, "%s_read_msg successfull read, counter reset", v.p.prefix);
+    return n - 1;
+}
+
+int read_serial(FiasVendor& v, int timeout, std::string& body) {
+    for (;;) {
+        char b = 0;
+        int n = read_byte(timeout, b);
+        if (n < 0) {
+            VLOG_ERRNO(0, "%s_read_msg: read failed", v.p.prefix);
+            return -1;
+        }
+        if (n == 0) {
+            fias_count_failure(v, "read_msg timeout message");
+            return 0;
+        }
+        if (b == kFiasSTX) break;
+        if (b == kFiasENQ) {
+            write_byte(static_cast<char>(v.s.last_answer));
+        } else if (b == kFiasXOFF) {
+            VLOG_INFO("Recieved XOF.. sleeping for %d seconds", kXoffSleep);
+            sleep(kXoffSleep);
+        } else if (b == kFiasXON) {
+            VLOG_INFO("Recieved XOF.. PMS has resumed connection");
+        } else {
+            VLOG_ERROR(0, "PMS received unexpected link byte - %c", b);
+            return -1;
+        }
+    }
+    std::string text;
+    int n = link_read_delim_timeout(kFiasETX, timeout, text);
+    if (n < 0) return -1;
+    if (n == 0) {
+        fias_count_failure(v, "read_msg timeout message");
+        return 0;
+    }
+    char lrc = 0;
+    int m = read_byte(timeout, lrc);
+    if (m < 0) return -1;
+    if (m == 0) {
+        fias_count_failure(v, "read_msg timeout message");
+        return 0;
+    }
+    int want = vendor_calc_lrc(text);
+    bool good = lrc == '\n' || lrc == '\r' || static_cast<unsigned char>(lrc) == want;
+    VLOG_DEBUG(4, 0, "LRC = %d [%c] : %s", static_cast<unsigned char>(lrc), lrc, good ? "VERIFIED" : "INVALID");
+    if (!good) {
+        VLOG_WARN(0, "PMS message failed checksum.. got %c, expected %c", lrc, static_cast<char>(want));
+        write_byte(kFiasNAK);
+        v.s.last_answer = kFiasNAK;
+        return -1;
+    }
+    write_byte(kFiasACK);
+    v.s.last_answer = kFiasACK;
+    if (!text.empty() && text.back() == kFiasETX) text.pop_back();
+    body = text;
+    v.s.fail_count = 0;
+    return n - 1;
+}
+
+// Outcome of the enquiry tries after an unanswered or garbled frame.
+enum class Enquiry { Acked, Failed, Resend };
+
+Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
+    for (int i = 0; i < kEnquiryTries; ++i) {
+        write_byte(kFiasENQ);
+        char b = 0;
+        int n = read_byte(-1, b);
+        if (n < 0) {
+            VLOG_DEBUG(2, 0, "Error while receiving ENQ response");
+            return Enquiry::Failed;
+        }
+        if (n == 0) {
+            if (!counts_timeouts) continue;
+            ++v.s.fail_count;
+            VLOG_DEBUG(2, 0, "%s_write_msg_has_lrc: timeout, incrementing counter, now %d", v.p.prefix,
+                       v.s.fail_count);
+            if (v.s.fail_count >= 11) {
+                close_after_failures(v);
+                return Enquiry::Failed;
+            }
+            continue;
+        }
+        if (b == kFiasACK) {
+            if (counts_timeouts) v.s.fail_count = 0;
+            return Enquiry::Acked;
+        }
+        if (b == kFiasNAK) {
+            if (counts_timeouts) v.s.fail_count = 0;
+            VLOG_DEBUG(2, 0, "NACK received");
+            return Enquiry::Resend;
+        }
+    }
+    return Enquiry::Resend;
+}
+
+}  // namespace
+
+bool fias_link_is_serial() { return link_kind() == Link::Serial; }
+
+void fias_count_failure(FiasVendor& v, const char* what) {
+    ++v.s.fail_count;
+    VLOG_DEBUG(3, 0, "%s_%s incrementing counter, now %d", v.p.prefix, what, v.s.fail_count);
+}
+
+int fias_read_msg(FiasVendor& v, int timeout, std::string& body) {
+    body.clear();
+    if (v.s.fail_count > 10) close_after_failures(v);
+    switch (link_kind()) {
+        case Link::Tcp: return read_tcp(v, timeout, body);
+        case Link::Serial: return read_serial(v, timeout, body);
+        default: VLOG_ERROR(0, "Link down or invalid"); return -1;
+    }
+}
+
+int fias_read_response(FiasVendor& v, std::string& body) {
+    return fias_read_msg(v, static_cast<int>(config_get_number("PMSCOMMTIMEOUT", 30)), body);
+}
+
+int fias_read_flush(FiasVendor& v, std::string& body) {
+    return fias_read_msg(v, static_cast<int>(config_get_number("FLUSHTIMEOUT", 5)), body);
+}
+
+std::string fias_frame(std::string_view body) {
+    std::string frame;
+    frame.reserve(body.size() + 3);
+    frame += kFiasSTX;
+    frame += body;
+    frame += kFiasETX;
+    if (fias_link_is_serial()) frame += static_cast<char>(vendor_calc_lrc(std::string_view(frame).substr(1)));
+    return frame;
+}
+
+int fias_write_msg(FiasVendor& v, std::string_view body) {
+    if (body.empty()) return 0;
+    return fias_write_frame(v, fias_frame(body));
+}
+
+int fias_write_frame(FiasVendor& v, std::string_view frame) {
+    if (frame.empty()) return 0;
+    int n = 0;
+    while (n <= v.s.retries) {
+        if (!link_write(frame)) return 0;
+        Link kind = link_kind();
+        if (kind == Link::Tcp) return 1;
+        if (kind != Link::Serial) {
+            VLOG_ERROR(0, "Unsupported %s communication protocol!", v.p.proto_name);
+            return 0;
+        }
+        char b = 0;
+        int r = read_byte(-1, b);
+        if (r < 0) {
+            VLOG_DEBUG(2, 0, "Error while checking for ACK");
+            return 0;
+        }
+        if (r == 0) {
+            VLOG_DEBUG(2, 0, "Timeout receiving response.. Sending ENQ");
+            write_byte(kFiasENQ);
+            Enquiry e = enquire(v, true);
+            if (e == Enquiry::Acked) return 1;
+            if (e == Enquiry::Failed) return 0;
+            ++n;
+        } else if (b == kFiasACK) {
+            return 1;
+        } else if (b == kFiasNAK) {
+            VLOG_DEBUG(2, 0, "NACK received");
+            ++n;
+        } else if (b == kFiasXOFF) {
+            VLOG_INFO("Received XOF.. sleeping for %d seconds", kXoffSleep);
+            sleep(kXoffSleep);
+            n = 1;
+        } else if (b == kFiasXON) {
+            ++n;
+        } else {
+            VLOG_WARN(0, "Received unexpected data.. expected '%c', got '%c' - Sending ENQ", kFiasACK, b);
+            Enquiry e = enquire(v, false);
+            if (e == Enquiry::Acked) return 1;
+            if (e == Enquiry::Failed) return 0;
+            ++n;
+        }
+    }
+    VLOG_ERROR(0, "Too many failed attempts during send");
+    return 0;
+}
+
+std::optional<std::string> fias_stamped_frame(
+    time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
+    const char* bad_text) {
+    bool serial = fias_link_is_serial();
+    for (int offset = 0;; ++offset) {
+        std::string da, ti;
+        if (!fias_date_time(when, da, ti, offset)) return std::nullopt;
+        auto body = body_of(da, ti);
+        if (!body) return std::nullopt;
+        std::string frame;
+        frame += kFiasSTX;
+        frame += *body;
+        frame += kFiasETX;
+        if (!serial) return frame;
+        char lrc = static_cast<char>(vendor_calc_lrc(std::string_view(frame).substr(1)));
+        VLOG_DEBUG(4, 0, "lrc is '%c' for '%s'", lrc, frame.c_str());
+        if ((lrc != kFiasENQ && lrc != 0) || offset == 3) {
+            frame += lrc;
+            return frame;
+        }
+        VLOG_DEBUG(3, 0, bad_text, lrc, frame.c_str());
+    }
+}
+
+int fias_drain(FiasVendor& v, const std::string& op, const char* what) {
+    int drained = 0;
+    std::string rec;
+    VLOG_DEBUG(4, 0, "%s: read flush a", op.c_str());
+    while (fias_read_flush(v, rec) > 0) {
+        ++drained;
+        VLOG_INFO("%s - trying to %s but found mesg on pipe '%s'", op.c_str(), what, rec.c_str());
+        vendor_handle_data(rec);
+        VLOG_DEBUG(4, 0, "%s: read flush b", op.c_str());
+    }
+    return drained;
+}
+
+bool fias_await(FiasVendor& v, std::initializer_list<std::string_view> types, std::string& answer) {
+    for (;;) {
+        if (fias_read_response(v, answer) <= 0) return false;
+        for (auto t : types)
+            if (fias_is_type(answer, t)) return true;
+        vendor_handle_data(answer);
+    }
+}

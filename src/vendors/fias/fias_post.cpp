@@ -1,0 +1,338 @@
+#include "vendors/fias/fias_post.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "config.h"
+#include "db.h"
+#include "platform/log.h"
+#include "utils/strutils.h"
+#include "vendors/fias/fias_frame.h"
+#include "vendors/fias/fias_link.h"
+
+static constexpr char kLogSrc[] = "vendors/fias/fias_post";
+
+namespace {
+
+constexpr int kVipCodes = 10;
+constexpr const char* kNoWorkstation = "000000000000";
+
+std::string workstation_of(const PMSPostInfo& post) {
+    if (post.mac.empty()) return kNoWorkstation;
+    std::string ws = post.mac.substr(0, 17);
+    strRemoveColonsFromMAC(ws);
+    return ws;
+}
+
+std::optional<std::string> body_from(const FiasLayout& layout, FiasValues values, const std::string& da,
+                                     const std::string& ti) {
+    values["DA"] = da;
+    values["TI"] = ti;
+    return fias_build_body(layout, values);
+}
+
+}  // namespace
+
+std::string fias_departure_offset() {
+    auto off = config_get("DEPARTURE_TIME_OFFSET");
+    if (!off || off->size() < 6) return "000000";
+    return *off;
+}
+
+bool fias_take_guest_field(FiasGuestFields& g, const FiasField& f) {
+    const std::string& t = f.tag;
+    if (t == "RN") g.room = f.value;
+    else if (t == "G#") g.guest_no = f.value;
+    else if (t == "GN") g.last = f.value;
+    else if (t == "GF") g.first = f.value;
+    else if (t == "GV") g.vip = f.value;
+    else if (t == "GL") g.language = f.value;
+    else if (t == "GG") g.group = f.value;
+    else if (t == "GA") g.arrival = f.value;
+    else if (t == "GD") g.departure = f.value;
+    else if (t == "DA") g.da = f.value;
+    else if (t == "TI") g.ti = f.value;
+    else if (t == "NP") g.no_post = f.value;
+    else return fias_take_user_string(g.user, f);
+    return true;
+}
+
+bool fias_guest_dates(const FiasGuestFields& g, std::string& arrival, std::string& departure, std::string& created) {
+    std::string off = fias_departure_offset();
+    if (off != "000000") VLOG_DEBUG(3, 0, "Using departure time offset of: %s", off.c_str());
+    if (!fias_pms_to_db_datetime(arrival, g.arrival, "000000") ||
+        !fias_pms_to_db_datetime(departure, g.departure, off) || !fias_pms_to_db_datetime(created, g.da, g.ti)) {
+        VLOG_ERROR(0, "Error converting date/time values from the PMS to local datebase values!");
+        return false;
+    }
+    return true;
+}
+
+bool fias_load_vip_table(FiasVendor& v) {
+    std::string path = config_get("VIPFILE").value_or(kFiasDefaultVipFile);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        int err = errno;
+        VLOG_ERROR(0, v.p.vip_open_error, path.c_str());
+        VLOG_ERROR(0, "%s", strerror(err));
+        return false;
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string text = ss.str();
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    // Every line counts, empty ones included.
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (;;) {
+        size_t nl = text.find('\n', start);
+        lines.push_back(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+    if (text.empty()) lines.clear();
+    if (static_cast<int>(lines.size()) != kVipCodes) {
+        VLOG_ERROR(0, "Incorrect number of VIP codes found (expected %d, got %d)", kVipCodes,
+                   static_cast<int>(lines.size()));
+        return false;
+    }
+    std::array<float, 10> table;
+    table.fill(100.0f);
+    for (int i = 1; i <= kVipCodes; ++i) {
+        int code = 0;
+        float value = 0;
+        if (std::sscanf(lines[i - 1].c_str(), "%d %f", &code, &value) < 2) {
+            VLOG_ERROR(0, "Parse error in VIP code config file %s:%d", path.c_str(), i);
+            return false;
+        }
+        if (code < 1 || code > kVipCodes) {
+            VLOG_ERROR(0, "Invalid VIP code %d in VIP code config file %s:%d", code, path.c_str(), i);
+            return false;
+        }
+        if (value < 0 || value > 100) {
+            VLOG_ERROR(0, "Invalid item value %d in VIP code config file %s:%d (Must be 0-100 inclusive)",
+                       static_cast<int>(value), path.c_str(), i);
+            return false;
+        }
+        table[code - 1] = value;
+    }
+    v.s.vip = table;
+    v.s.vip_loaded = true;
+    return true;
+}
+
+int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
+                           FiasInquiryResult& out, std::string& error, bool update) {
+    const char* pre = v.p.prefix;
+    out = {};
+    FiasValues values{{"PI", room}, {"WS", workstation}, {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
+    auto frame = fias_stamped_frame(
+        time(nullptr),
+        [&](const std::string& da, const std::string& ti) { return body_from(v.p.inquiry, values, da, ti); },
+        v.p.bad_lrc_text);
+    if (!frame) {
+        error = "Memory allocation error";
+        return 4;
+    }
+    fias_drain(v, strFormat("%s_vendor_send_post_inquiry", pre), "send PI");
+    if (!fias_write_frame(v, *frame)) {
+        VLOG_ERROR(0, "Unable to send post message!");
+        error = "Unable to send post message!";
+        return 4;
+    }
+    std::string answer;
+    if (!fias_await(v, {"PL", "PA"}, answer)) {
+        VLOG_ERROR(0, "Did not recieve response from PMS");
+        error = "Did not recieve response from PMS";
+        return 4;
+    }
+    auto rec = fias_parse(answer);
+    if (!rec) {
+        VLOG_ERROR(0, "Did not recieve valid response from PMS");
+        error = "Did not recieve valid response from PMS";
+        return 4;
+    }
+    if (rec->type == "PA") {
+        std::string as = rec->text("AS"), ct = rec->text("CT");
+        VLOG_ERROR(0, "Got a PA for PI for room %s, %s - %s", room.c_str(), as.c_str(), ct.c_str());
+        error = strFormat("PA from PI for room %s, %s - %s", room.c_str(), as.c_str(), ct.c_str());
+        fias_note_record(v, "PA");
+        return 4;
+    }
+
+    if (update) db_pms_guests_mark_room_stale(room, 0);
+    FiasGuestFields g;
+    bool have_name = false;  // a GN since the last guest was closed
+    bool any_closed = false;
+    auto close_guest = [&]() -> bool {
+        std::string arrival, departure, created;
+        if (!fias_guest_dates(g, arrival, departure, created)) return false;
+        if (update) {
+            PmsGuest row;
+            row.room = room;
+            row.guest_no = g.guest_no;
+            row.first = g.first;
+            row.last = g.last;
+            row.vip = g.vip;
+            row.language = g.language;
+            row.group = g.group;
+            row.arrival = arrival;
+            row.departure = departure;
+            row.created = created;
+            row.no_post = g.no_post;
+            row.user = g.user.text;
+            row.user_count = g.user.last_index;
+            if (!db_pms_guests_add(row)) VLOG_ERROR(0, "Error inserting guest record for room %s", room.c_str());
+        }
+        if (!any_closed) {
+            if (!g.guest_no.empty()) out.guest_no = g.guest_no;
+            out.last_name = g.last;
+            if (!g.vip.empty()) out.vip = g.vip;
+        }
+        any_closed = true;
+        g.last.clear();
+        have_name = false;
+        return true;
+    };
+    for (const auto& f : rec->fields) {
+        if (f.tag == "RN") {
+            if (have_name && !close_guest()) {
+                error = "Error converting date/time values from the PMS to local datebase values!";
+                return 4;
+            }
+            continue;
+        }
+        if (f.tag == "GN") have_name = true;
+        if (f.tag == "GT") continue;
+        fias_take_guest_field(g, f);
+    }
+    if ((have_name || (!any_closed && !g.guest_no.empty())) && !close_guest()) {
+        error = "Error converting date/time values from the PMS to local datebase values!";
+        return 4;
+    }
+    fias_note_record(v, "PL");
+    VLOG_DEBUG(3, 0, "%s_vendor_send_post_inquiry: GN '%s', GV '%s'", pre,
+               out.last_name ? out.last_name->c_str() : "(null)", out.vip ? out.vip->c_str() : "(null)");
+    return 0;
+}
+
+int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error) {
+    const char* pre = v.p.prefix;
+    const std::string op = strFormat("%s_handle_post_charge", pre);
+    time_t when = static_cast<time_t>(post.start_time);
+    std::string da, ti;
+    if (post.start_time < 1 || !fias_date_time(when, da, ti)) {
+        error = "DB reported invalid date";
+        return 4;
+    }
+    std::string ws = workstation_of(post);
+
+    std::string guest_no, guest_name;
+    if (!v.s.use_ps_post && v.p.posting_inquiry) {
+        FiasInquiryResult inq;
+        if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != 0) {
+            VLOG_ERROR(0, "%s: PI request failed", op.c_str());
+            return 4;
+        }
+        guest_no = inq.guest_no.value_or("");
+        guest_name = inq.last_name.value_or("");
+        if (!post.guest_no.empty()) {
+            if (auto name = db_get_guest_name(post.guest_no)) {
+                guest_no = post.guest_no;
+                guest_name = *name;
+            }
+        }
+    }
+
+    float amount = post.charge;
+    int vip_code = 0;
+    if (config_get_number("VIP", 0) != 0) {
+        auto status = db_get_guest_vip_status(post.room, guest_no);
+        double pct = 100;
+        if (status) {
+            vip_code = static_cast<int>(strtol(status->c_str(), nullptr, 10));
+            if (vip_code >= 1 && vip_code <= 10) pct = v.s.vip[vip_code - 1];
+        }
+        amount = static_cast<float>(pct * post.charge / 100.0);
+        VLOG_DEBUG(3, 0, "Calculated new charge of %.02f from %.02f using the VIP code of %s", amount, post.charge,
+                   status ? status->c_str() : "(null)");
+        VLOG_DEBUG(3, 0, "vip enabled, %f becomes %f", post.charge, amount);
+    } else {
+        VLOG_DEBUG(3, 0, "vip disabled, %f stays %f", post.charge, amount);
+    }
+
+    FiasValues values{{"G#", guest_no},
+                      {"GN", guest_name},
+                      {"RN", post.room},
+                      {"TA", strFormat("%.00f", amount * 100.0)},
+                      {"WS", ws},
+                      {"DD", post.dialed_digits},
+                      {"DU", std::to_string(post.duration)},
+                      {"CT", post.mac},
+                      {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
+    const FiasLayout& layout = !v.s.use_ps_post             ? v.p.post_pr
+                               : !post.dialed_digits.empty() ? v.p.post_ps_digits
+                                                             : v.p.post_ps_text;
+    auto frame = fias_stamped_frame(
+        when, [&](const std::string& d, const std::string& t) { return body_from(layout, values, d, t); },
+        v.p.bad_lrc_text);
+    if (!frame) {
+        error = "Memory allocation error";
+        return 4;
+    }
+
+    fias_drain(v, op, "send PR or PS");
+    if (!fias_write_frame(v, *frame)) {
+        VLOG_ERROR(0, "Unable to send post message!");
+        error = "Unable to send post message!";
+        return 4;
+    }
+    std::string answer;
+    if (!fias_await(v, {"PA"}, answer)) {
+        VLOG_ERROR(0, "Did not recieve response from PMS");
+        error = "Did not recieve response from PMS";
+        return 4;
+    }
+    auto rec = fias_parse(answer);
+    if (!rec) {
+        VLOG_ERROR(0, "Did not recieve valid response from PMS");
+        error = "Did not recieve valid response from PMS";
+        return 4;
+    }
+    fias_note_record(v, "PA");
+    auto as = rec->get("AS");
+
+    if (as && *as == "OK") {
+        float discount = post.charge - amount;
+        if (discount > 0) {
+            VLOG_DEBUG(3, 0, "Adding %.02f to the PMS slush fund (room='%s', guest='%s', vip_code=%d)", discount,
+                       post.room.c_str(), guest_no.c_str(), vip_code);
+            std::string sql = strFormat(
+                "INSERT into pms_discounts ( pms_seq_no, pms_date, pms_room, pms_guest_no, pms_vip_status, "
+                "pms_discount ) VALUES (nextval('pms_discount_seq'), '%s', '%s', '%s', %d, %f)",
+                db_local_time_text(time(nullptr)).c_str(), db_escape_or_empty(post.room).c_str(),
+                db_escape_or_empty(guest_no).c_str(), vip_code, discount);
+            if (db_command(sql.c_str()) == 0) {
+                VLOG_ERROR(0, "Unable to add client discount info to database");
+                error = "Unable to add client discount info to database";
+                return 4;
+            }
+        } else {
+            VLOG_DEBUG(3, 0, "Refusing to add negligible amount to slush fund (pms_discounts)");
+        }
+        return 0;
+    }
+    if (as && *as == "UR" && post.charge == 0 && v.p.ur_zero_charge_ok) {
+        VLOG_DEBUG(3, 0, "%s: special case, UR response to zero charge, considered a successful post", op.c_str());
+        return 0;
+    }
+    // A PA without AS carries no status: it is not a successful posting.
+    std::string status = as.value_or("");
+    VLOG_ERROR(0, "Post was unsuccessful: %s", status.c_str());
+    error = strFormat("PMS returned unsuccessful post response: %s", status.c_str());
+    return 4;
+}

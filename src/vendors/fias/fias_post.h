@@ -1,0 +1,48 @@
+// FIAS charge posting: the posting inquiry (PR ... IDELI answered by PL),
+// PR and PS postings answered by PA, and the VIP discount table.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "vendors/fias/fias_profile.h"
+#include "vendors/fias/fias_record.h"
+
+struct PMSPostInfo;
+
+// "/usr/local/Tessarine/etc/vornpms_vip.cfg" unless VIPFILE says otherwise.
+inline constexpr const char* kFiasDefaultVipFile = "/usr/local/Tessarine/etc/vornpms_vip.cfg";
+
+// Reads the VIP discount file into v.s.vip; false (logged) when the file is
+// missing or not exactly ten valid "code percentage" lines.
+bool fias_load_vip_table(FiasVendor& v);
+
+// The first guest a PL named.
+struct FiasInquiryResult {
+    std::optional<std::string> guest_no;
+    std::optional<std::string> last_name;
+    std::optional<std::string> vip;
+};
+
+// Posting inquiry for `room`. 0 when a PL answered, else 4 with `error` set.
+// With `update`, the PL's guests replace the room's rows in pms_guests.
+int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
+                           FiasInquiryResult& out, std::string& error, bool update);
+
+// Posts one charge: 0 posted, 4 not posted with `error` set.
+int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error);
+
+// Guest values collected from a GI, GC or PL record.
+struct FiasGuestFields {
+    std::string room, guest_no, last, first, vip, language, group;
+    std::string arrival, departure, da, ti;  // as the PMS sent them
+    std::string no_post;
+    FiasUserStrings user;
+};
+// Takes one field into `g`; false when the tag is not a guest field.
+bool fias_take_guest_field(FiasGuestFields& g, const FiasField& f);
+// DEPARTURE_TIME_OFFSET as HHMMSS; "000000" when absent or short.
+std::string fias_departure_offset();
+// Converts the arrival, departure and record date-times for the database
+// (departure at DEPARTURE_TIME_OFFSET). false, logged, when one fails.
+bool fias_guest_dates(const FiasGuestFields& g, std::string& arrival, std::string& departure, std::string& created);

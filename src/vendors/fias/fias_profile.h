@@ -1,0 +1,106 @@
+// The FIAS record protocol shared by Micros-Fidelio and its relatives. One
+// core does the framing, link life, posting, guest events and requests; what
+// differs between the vendors is data in a FiasProfile, and each vendor keeps
+// its own FiasState.
+#pragma once
+
+#include <array>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// Control bytes of the FIAS link.
+inline constexpr char kFiasSTX = 0x02;
+inline constexpr char kFiasETX = 0x03;
+inline constexpr char kFiasENQ = 0x05;
+inline constexpr char kFiasACK = 0x06;
+inline constexpr char kFiasNAK = 0x15;
+inline constexpr char kFiasXON = 0x11;
+inline constexpr char kFiasXOFF = 0x13;
+
+// When a link-description record is sent. Conditions combine with AND.
+enum FiasWhen : unsigned {
+    kFiasAlways = 0,
+    kFiasUserStringsOn = 1u << 0,
+    kFiasUserStringsOff = 1u << 1,
+    kFiasPsPostOn = 1u << 2,
+    kFiasPsPostOff = 1u << 3,
+    kFiasOnlineMessages = 1u << 4,  // REQUEST_ONLINE_MESSAGES
+    kFiasOnlineFolio = 1u << 5,     // REQUEST_ONLINE_FOLIO
+    kFiasInquiryOn = 1u << 6,       // the posting-inquiry flag
+    kFiasInquiryOff = 1u << 7,
+};
+
+struct FiasLinkRecord {
+    const char* body;
+    unsigned when;
+};
+
+// A record layout: type and fields between '|'. A field of exactly two
+// characters is a tag filled from the record's values (TA, RN, P# ...); a
+// longer one is written as it stands ("PTC", "SO123", "IDELI").
+using FiasLayout = std::vector<std::string>;
+
+struct FiasProfile {
+    const char* name;        // registry name, "Micros-Fidelio 2-way"
+    const char* prefix;      // operation prefix in log texts, "micfid"
+    const char* proto_name;  // "Unsupported %s communication protocol!"
+    const char* pms_name;    // "%s PMS has halted connection ..."
+    const char* vip_open_error;  // format with the file path
+
+    // Framing and handshake.
+    int default_retries;      // frame sent at most retries + 1 times
+    bool reads_msg_retries;   // MSG_RETRIES replaces the default
+
+    // Link life.
+    const char* keepalive_type;  // "LS" or "LA"
+    bool keepalive_on_serial;    // send the keep-alive on RS232 too
+    const char* ld_bad_lrc_text;  // debug text when LD's LRC collides
+    std::vector<FiasLinkRecord> link_records;
+
+    // Posting.
+    bool posting_inquiry;      // inquire (PR ... IDELI) before a PR posting
+    const char* bad_lrc_text;  // "bad checksum %c for %s, modify"
+    FiasLayout inquiry;
+    FiasLayout post_pr;
+    FiasLayout post_ps_digits;
+    FiasLayout post_ps_text;
+    bool ur_zero_charge_ok;  // "UR" to a zero charge counts as posted
+
+    // Guest events.
+    bool announces_messages;  // XL -> event 5
+    bool announces_folio;     // XO -> event 6
+    const char* room_move_text;  // debug text of the room-move announcement
+};
+
+// Settings and link state of one vendor; lives as long as the daemon.
+struct FiasState {
+    // Handshake.
+    int last_answer = kFiasNAK;  // re-sent when the PMS sends ENQ
+    int retries = 3;
+    int fail_count = 0;  // consecutive time-outs; above 10 closes the link
+
+    // Settings read at vendor start.
+    bool use_ps_post = false;
+    bool user_strings = false;
+    bool post_inquiry = false;
+    int psi_no = 0;
+
+    // Link life.
+    int dbswap_flag = 0;
+    time_t dbswap_time = 0;
+    time_t last_rec_time = 0;
+    std::string last_rec_type;
+
+    // VIP discount percentages by code 1-10; loaded at vendor start.
+    std::array<float, 10> vip{};
+    bool vip_loaded = false;
+};
+
+struct FiasVendor {
+    const FiasProfile& p;
+    FiasState s;
+};
+
+// The user-defined strings A0-A9 are cut to this length.
+inline constexpr size_t kFiasUserStringMax = 79;
