@@ -1,0 +1,160 @@
+// Database layer: the daemon's one connection to the gateway database and
+// every statement it runs on the charge, occupancy and session tables.
+// Results: 1/0 for success/failure unless said otherwise.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/dbclient.h"
+#include "utils/strutils.h"
+
+// ---- Connection, statements, escaping -----------------------------------
+
+// This interface instance's number in the shared tables (setting PSI_NO).
+extern int g_psi_no;
+
+// 1 when connected (also when a handle is already held), 0 on failure.
+int db_connect();
+// Closes the connection; the result of vornDB_disconnect.
+int db_disconnect();
+// The held connection (nullptr when there is none), for row accessors and libpq.
+PGconn* db_handle();
+// 0 when usable, -1 when lost and the one reset failed.
+int db_check_connection(PGconn* conn);
+// A statement that returns rows: the result, or an empty one on failure.
+DbResult db_query(const char* sql, int64_t* rows, int64_t* fields);
+// A statement whose outcome is a count: affected rows, or -1 on failure.
+long db_command(const char* sql);
+// Escaped copy for use between single quotes; nullopt for an empty text,
+// an escaping error, or a text above 32,767 bytes.
+std::optional<std::string> db_escape_string(std::string_view text);
+// The escaped copy, or "" where db_escape_string gives none: what goes
+// between the quotes of a statement.
+std::string db_escape_or_empty(std::string_view text);
+// Escapes `text` in place when it is at most 255 bytes and its escaped form
+// fits `size` bytes with a terminator; 1 on success (also for ""), else 0
+// with the text unchanged.
+int db_escape_in_place(std::string& text, size_t size);
+// Next value of pms_message_seq; 0 on failure.
+int db_get_message_seq_no();
+// Sets pms_message_seq back to 100 so that the next number is 101.
+int db_reset_message_seq_no();
+// Appends every room of valid_port_id to `rooms`; the number of rooms.
+int db_get_all_rooms(StrList& rooms);
+// Local time as "%Y-%m-%d %H:%M:%S", the form the daemon writes date-times in.
+std::string db_local_time_text(time_t t);
+
+// ---- Unposted charges ----------------------------------------------------
+
+enum PmsPostType : int {
+    PMS_POST_TYPE_NONE = 0,      // built outside the scan (control port)
+    PMS_POST_TYPE_STANDARD = 1,  // session_info
+    PMS_POST_TYPE_BYTE = 2,      // session_traffic
+    PMS_POST_TYPE_TIME = 3,      // sub_session_info
+    PMS_POST_TYPE_AUX = 4,       // aux_service_info
+    PMS_POST_TYPE_SESSION = 5,   // session_info, marked like STANDARD
+    PMS_POST_TYPE_UNRATED = 6,   // unrated_billing_queue
+    PMS_POST_TYPE_GENERIC = 7,   // generic_billing_queue
+};
+
+// One charge to post. Empty strings stand for missing values.
+struct PMSPostInfo {
+    int64_t db_seqno = 0;    // row number in its table
+    int64_t start_time = 0;  // seconds since the epoch
+    int64_t end_time = 0;
+    std::string room;
+    std::string access_code;
+    std::string auth_code;
+    float charge = 0;
+    std::string mac;
+    int32_t duration = 0;  // end_time - start_time when end_time > 0
+    int32_t port_id = 0;
+    std::string reg_type;
+    std::string user_lang;
+    std::string description;
+    int32_t wired_flag = 0;
+    int32_t posted_flag = 0;
+    std::string dialed_digits;
+    std::string guest_no;
+    int32_t ses_seq_no = 0;     // the session; for byte and time records the parent
+    float posted_amount = 0;    // running total posted for the session
+    float posted_limit = 0;     // total at which the session is used up
+    int32_t type = PMS_POST_TYPE_NONE;
+};
+using PMSPostInfoList = std::vector<PMSPostInfo>;
+
+// Logs the new record and returns it.
+PMSPostInfo pms_post_info_new(PMSPostInfo tmpl);
+// The unposted charges of this instance; nullopt on a database failure.
+std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor);
+std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff, int vendor,
+                                                int effective_only);
+// Writes posted-flag `flag` to the record's row (and the session totals of
+// byte and time records); 1 on success, 0 on failure.
+int db_mark_posted(const PMSPostInfo& rec, int flag);
+
+// ---- Guest occupancy (pms_guests) ---------------------------------------
+
+// One guest as a vendor reports it; empty strings stand for missing values.
+struct PmsGuest {
+    std::string room;
+    std::string guest_no;
+    std::string first;
+    std::string last;
+    std::string vip;
+    std::string language;
+    std::string group;
+    std::string arrival;    // date-time texts as the vendor supplies them
+    std::string departure;
+    std::string created;
+    std::string no_post;
+    std::string resort_fee;
+    std::array<std::string, 10> user;  // PMS user-defined fields
+    int user_count = -1;               // -1: the vendor has no user strings
+};
+
+// Check-in: inserts a current row; announces event 1.
+int db_pms_guests_add(const PmsGuest& g);
+// Rewrites the current row of room and guest no; announces event 3.
+int db_pms_guests_update(const PmsGuest& g);
+// Writes only the values that are present (created, no-post, resort fee and
+// the user-string count are not used); announces event 3.
+int db_pms_guests_partial_update(const PmsGuest& g);
+// Check-out of one guest; announces event 2. The third argument is not used.
+int db_pms_guests_mark_guest_stale(const std::string& room, const std::string& guest_no, int = 0);
+// Check-out of a room (only guests whose departure has passed when
+// `only_departed` is not 0); announces event 2.
+int db_pms_guests_mark_room_stale(const std::string& room, int only_departed);
+// Every row of this instance becomes stale (start of a resynchronisation).
+int db_pms_guests_mark_all_stale();
+int db_pms_guests_set_no_post(const std::string& room, const std::string& no_post);
+// Mirrors an occupancy change in pms_room_list through fn_pms_room_list_update.
+int db_update_room_list(const std::string& room, int occupied);
+// 1 when a current row of the room (and guest, when given) exists.
+int db_find_guest_in_room(const std::string& room, const std::string& guest_no);
+// Matching current rows (0 or 1); names compared exactly as stored.
+int db_is_guest_in_room(const std::string& room, const std::string& first, const std::string& last);
+// 1 occupied, 0 vacant (also for a room the port list does not know), -1 error.
+int db_room_is_occupied(const std::string& room);
+std::optional<std::string> db_get_last_occupant(const std::string& room);
+std::optional<std::string> db_get_first_guest_in_room(const std::string& room);
+std::optional<std::string> db_get_guest_name(const std::string& guest_no);
+std::optional<std::string> db_get_guest_vip_status(const std::string& room, const std::string& guest_no);
+// One "guest<d>first<d>last<d>vip<d>lang<d>arrival<d>departure" item per
+// current guest (times in seconds); the count, or -1 on error.
+int db_get_room_info(const std::string& room, const char* delim, std::vector<std::string>& items);
+
+// ---- Check-out expiry and room moves -------------------------------------
+
+// Ends the room's (or guest's) room-billed sessions at check-out; 1 done, 0 on
+// a database failure.
+int db_expire_on_checkout(const std::string& room, const std::string& guest_no, int keep_unstarted);
+// Moves the guest's running sessions to `new_room`: 1 done, 0 disabled,
+// -1 for a missing argument.
+int db_move_session_info(const std::string& guest_no, const std::string& new_room);

@@ -1,0 +1,228 @@
+// The one connection to the gateway database: connect, health check with one
+// reset, queries, commands, escaping, the message sequence and the room list.
+#include <poll.h>
+
+#include <cstdlib>
+
+#include "config.h"
+#include "db.h"
+#include "platform/log.h"
+
+static constexpr char kLogSrc[] = "db_conn";
+
+int g_psi_no = 0;
+
+namespace {
+
+DbConn g_conn;
+
+constexpr size_t kEscapeMaxInput = 32767;   // escaped form fits 65,536 bytes
+constexpr size_t kEscapeInPlaceMax = 255;
+
+// A server that went away while we were idle (restart, shutdown) has sent its
+// farewell and closed the socket; libpq notices that only when it reads, so
+// read what is waiting before trusting PQstatus.
+void drain_idle_input(PGconn* conn) {
+    for (int i = 0; i < 16 && PQstatus(conn) == CONNECTION_OK; ++i) {
+        int fd = PQsocket(conn);
+        if (fd < 0) return;
+        struct pollfd p {fd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0) return;
+        if (PQconsumeInput(conn) == 0) return;
+        while (PGnotify* n = PQnotifies(conn)) PQfreemem(n);
+    }
+}
+
+std::string conn_error(PGconn* conn) {
+    std::string text = conn ? PQerrorMessage(conn) : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+PGconn* db_handle() { return g_conn.get(); }
+
+int db_connect() {
+    if (g_conn) return 1;
+    auto name = config_get("DBNAME");
+    if (!name) {
+        VLOG_ERROR(451, "Missing config value DBNAME!");
+        config_report_invalid("DBNAME");
+        return 0;
+    }
+    auto user = config_get("DBUSER");
+    if (!user) {
+        VLOG_ERROR(452, "Missing config value DBUSER!");
+        config_report_invalid("DBUSER");
+        return 0;
+    }
+    auto pass = config_get("DBPASS");
+    if (!pass) {
+        VLOG_ERROR(453, "Missing config value DBPASS!");
+        config_report_invalid("DBPASS");
+        return 0;
+    }
+    g_conn = vornDB_connect(1, name->c_str(), user->c_str(), pass->c_str());
+    if (!g_conn || vornDB_connStatus(g_conn.get()) != 0) {
+        VLOG_DEBUG(1, 0, "db_connect: %s", conn_error(g_conn.get()).c_str());
+        return 0;
+    }
+    g_psi_no = 0;
+    if (auto psi = config_get("PSI_NO")) g_psi_no = static_cast<int>(strtol(psi->c_str(), nullptr, 10));
+    return 1;
+}
+
+int db_disconnect() { return vornDB_disconnect(g_conn); }
+
+int db_check_connection(PGconn* conn) {
+    if (conn == nullptr) return -1;
+    drain_idle_input(conn);
+    if (PQstatus(conn) == CONNECTION_OK) return 0;
+    VLOG_INFO("DB connection lost, resetting");
+    PQreset(conn);
+    if (PQstatus(conn) == CONNECTION_OK) return 0;
+    VLOG_ERROR(452, "Could not reset DB connection");
+    return -1;
+}
+
+DbResult db_query(const char* sql, int64_t* rows, int64_t* fields) {
+    if (sql == nullptr) {
+        VLOG_ERROR(480, "Attempted to execute NULL database query");
+        return DbResult();
+    }
+    if (db_check_connection(g_conn.get()) == -1) {
+        VLOG_ERROR(475, "no database handle");
+        return DbResult();
+    }
+    long status = 0;
+    if (rows) *rows = 0;
+    DbResult res = vornDB_query(g_conn.get(), sql);
+    int code = 0;
+    std::optional<std::string> message;
+    if (res) {
+        status = vornDB_resultStatus(res, &code, &message);
+        if (rows) *rows = status;
+        if (status >= 0) {
+            if (fields) *fields = vornDB_numRetFields(res);
+            return res;
+        }
+    } else {
+        vornDB_resultStatus(res, &code, &message);
+        std::string err = conn_error(g_conn.get());
+        if (!err.empty()) message = err;
+    }
+    if (!message && code == 2) return DbResult();
+    VLOG_ERROR(482, "DB QUERY FAILED [%d:%li]: %s", code, status,
+               message ? message->c_str() : "(no DB error message returned)");
+    return DbResult();
+}
+
+long db_command(const char* sql) {
+    if (sql == nullptr || *sql == '\0') {
+        VLOG_ERROR(475, "Attempted to execute NULL database command");
+        return -1;
+    }
+    if (db_check_connection(g_conn.get()) == -1) {
+        VLOG_ERROR(475, "no database handle");
+        return -1;
+    }
+    VLOG_DEBUG(4, 0, "DB COMMAND: %s", sql);
+    DbResult res = vornDB_query(g_conn.get(), sql);
+    int code = 0;
+    long status = 0;
+    std::optional<std::string> message;
+    if (res) {
+        status = vornDB_resultStatus(res, &code, &message);
+        if (status >= 0) return vornDB_numAffRows(res);
+    } else {
+        vornDB_resultStatus(res, &code, &message);
+        std::string err = conn_error(g_conn.get());
+        if (!err.empty()) message = err;
+    }
+    if (!message && code == 1) return -1;
+    VLOG_ERROR(477, "DB COMMAND FAILED [%d:%li]: %s", code, status,
+               message ? message->c_str() : "(no DB error message returned)");
+    return -1;
+}
+
+std::optional<std::string> db_escape_string(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    if (text.size() > kEscapeMaxInput) {
+        VLOG_ERROR(100, "Unable to escape string, input too long");
+        return std::nullopt;
+    }
+    std::string out(text.size() * 2 + 1, '\0');
+    size_t n = 0;
+    if (g_conn) {
+        int err = 0;
+        n = PQescapeStringConn(g_conn.get(), out.data(), text.data(), text.size(), &err);
+        if (err) return std::nullopt;
+    } else {
+        n = PQescapeString(out.data(), text.data(), text.size());
+    }
+    out.resize(n);
+    return out;
+}
+
+std::string db_escape_or_empty(std::string_view text) { return db_escape_string(text).value_or(std::string()); }
+
+int db_escape_in_place(std::string& text, size_t size) {
+    if (text.size() > kEscapeInPlaceMax) {
+        VLOG_ERROR(100, "Unable to escape string, input too long");
+        return 0;
+    }
+    if (text.empty()) return 1;
+    char buf[2 * kEscapeInPlaceMax + 2];
+    size_t n = PQescapeString(buf, text.data(), text.size());
+    // A cut escaped text could end inside a doubled quote: refuse instead.
+    if (n + 1 > size) {
+        VLOG_ERROR(100, "Unable to escape string, input too long");
+        return 0;
+    }
+    text.assign(buf, n);
+    return 1;
+}
+
+int db_get_message_seq_no() {
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query("SELECT nextval('pms_message_seq')", &rows, &fields);
+    if (!res) {
+        VLOG_ERROR(0, "Error getting sequence number");
+        return 0;
+    }
+    int value = rows > 0 ? static_cast<int>(vornDB_getIntData(res, 0, 0)) : 0;
+    vornDB_clearResult(res);
+    VLOG_DEBUG(4, 0, "Exiting db_get_message_seq_no, returning [%d]", value);
+    return value;
+}
+
+int db_reset_message_seq_no() {
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query("SELECT setval('pms_message_seq', 100)", &rows, &fields);
+    if (!res) {
+        VLOG_ERROR(0, "Error reseting sequence number");
+        return 0;
+    }
+    return rows > 0 ? 1 : 0;
+}
+
+int db_get_all_rooms(StrList& rooms) {
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query("SELECT\tvpi_room_no FROM\tvalid_port_id ORDER BY vpi_room_no", &rows, &fields);
+    if (!res) {
+        VLOG_ERROR(119, "Error retrieving all rooms from the GWY database");
+        return 0;
+    }
+    for (int64_t i = 0; i < rows; ++i)
+        strListAppend(rooms, vornDB_getStringData(res, static_cast<long>(i), 0).value_or(std::string()));
+    return static_cast<int>(rows);
+}
+
+std::string db_local_time_text(time_t t) {
+    struct tm tm {};
+    localtime_r(&t, &tm);
+    char buf[32];
+    strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
