@@ -1,0 +1,14 @@
+#include "sim_protocol.h"
+
+const std::vector<SimProtocolEntry>& sim_protocols() {
+    static const std::vector<SimProtocolEntry> table = {
+        {"fias", "FIAS (Micros-Fidelio): LS/LA, postings, folios, messages, guest records", sim_make_fias},
+    };
+    return table;
+}
+
+const SimProtocolEntry* sim_find_protocol(const std::string& name) {
+    for (const auto& p : sim_protocols())
+        if (name == p.name) return &p;
+    return nullptr;
+}

@@ -1,0 +1,59 @@
+// The small interface between the protocol-neutral core (transport, hotel,
+// commands, trace) and one PMS protocol. A protocol is one module that
+// implements SimProtocol and adds a line to the table in sim_protocol.cpp.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim_event.h"
+#include "sim_hotel.h"
+#include "sim_transport.h"
+
+// What the core lends a protocol module.
+class SimContext {
+public:
+    SimContext(SimHotel& hotel, SimTransport& transport) : hotel_(hotel), transport_(transport) {}
+    SimHotel& hotel() { return hotel_; }
+    SimTransport& transport() { return transport_; }
+    // Sends bytes as they stand (the module frames and traces them).
+    bool write(const std::string& bytes) { return transport_.write(bytes); }
+    // Counts a received record of `type` for the "wait TYPE" command.
+    void recordSeen(const std::string& type) { ++seen_[type]; }
+    long seenCount(const std::string& type) const {
+        auto it = seen_.find(type);
+        return it == seen_.end() ? 0 : it->second;
+    }
+
+private:
+    SimHotel& hotel_;
+    SimTransport& transport_;
+    std::map<std::string, long> seen_;
+};
+
+class SimProtocol : public SimTransport::Listener {
+public:
+    // connected(), disconnected() and received() come from the transport.
+    // Called about ten times a second: time-outs and resends.
+    virtual void tick() = 0;
+    // An operator event; the hotel model is already changed.
+    virtual void send(const SimEvent& event) = 0;
+    // The link start exchange with the interface is complete.
+    virtual bool linkUp() const = 0;
+};
+
+using SimProtocolFactory = std::unique_ptr<SimProtocol> (*)(SimContext&);
+
+struct SimProtocolEntry {
+    const char* name;
+    const char* description;
+    SimProtocolFactory make;
+};
+
+const std::vector<SimProtocolEntry>& sim_protocols();
+const SimProtocolEntry* sim_find_protocol(const std::string& name);
+
+// The protocol modules.
+std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx);
