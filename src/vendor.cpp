@@ -59,6 +59,10 @@ VendorFactory factory_for(int id) {
 
 }  // namespace
 
+bool vendor_is_built(int id) {
+    return id >= 0 && id < VENDOR_COUNT && factory_for(id) != nullptr;
+}
+
 void vendor_set_factory(int id, VendorFactory factory) {
   if (id >= 0 && id < VENDOR_COUNT) g_overrides[id] = factory;
 }

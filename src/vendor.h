@@ -151,6 +151,9 @@ void vendor_stop();
 // XOR of every byte of `text`, 0-255 (0 for an empty text).
 int vendor_calc_lrc(std::string_view text);
 
+// True when this build carries an implementation for registry entry `id`.
+bool vendor_is_built(int id);
+
 // Replaces the factory of registry entry `id` (nullptr restores the built-in
 // one). Used by tests to plug a vendor of their own into a slot.
 void vendor_set_factory(int id, VendorFactory factory);
