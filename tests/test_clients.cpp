@@ -1,10 +1,9 @@
 // The three command-line clients against a real control socket served by
 // this test process.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <ctime>
-
-#include <gtest/gtest.h>
 
 #include "ctl_support.h"
 #include "io_gwy/requests.h"
@@ -45,7 +44,8 @@ TEST(Clients, PostChargeSuccess) {
     ServeThread serve(cp.fd());
     const std::string port = std::to_string(cp.port());
     time_t before = time(nullptr);
-    RunResult r = runProgram({binPath("vornpms_post_charge"), "-r", "101", "-a", "2.50", "-p", port});
+    RunResult r =
+        runProgram({binPath("vornpms_post_charge"), "-r", "101", "-a", "2.50", "-p", port});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Sending post request to vorpms on port [" + port +
                          "]: room[101] amount[2.50]\nvornpms post charge request received\n");
@@ -97,7 +97,8 @@ TEST(Clients, BusyDaemonMeansFailure) {
     EXPECT_EQ(r.out.find("Response received"), std::string::npos);
 
     // The client call itself returns the explanation and its code.
-    auto answer = pms_MakeRequest("127.0.0.1", static_cast<uint16_t>(cp.port()), PMS_REQ_RT_BILLING, {});
+    auto answer =
+        pms_MakeRequest("127.0.0.1", static_cast<uint16_t>(cp.port()), PMS_REQ_RT_BILLING, {});
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->type, SVR_MSG_RESULT);
     EXPECT_EQ(answer->code, 1);

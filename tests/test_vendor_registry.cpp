@@ -13,8 +13,16 @@ std::vector<std::string> g_handled;
 VendorDescriptor dispatchVendor() {
     VendorDescriptor d = bareVendorDescriptor();
     d.commands = {
-        {"LA", [](const std::string& r) { g_handled.push_back("LA:" + r); return 1; }},
-        {"GI", [](const std::string& r) { g_handled.push_back("GI:" + r); return 0; }},
+        {"LA",
+         [](const std::string& r) {
+             g_handled.push_back("LA:" + r);
+             return 1;
+         }},
+        {"GI",
+         [](const std::string& r) {
+             g_handled.push_back("GI:" + r);
+             return 0;
+         }},
         {"NS", nullptr},  // accepted and ignored
     };
     d.private1 = 21;
@@ -39,11 +47,21 @@ struct ResetRegistry {
 }  // namespace
 
 TEST(VendorRegistry, NamesInFixedOrder) {
-    const std::vector<std::string> expected = {
-        "Micros-Fidelio 2-way", "Marriott 2-way",     "Hilton OnQ 2-way",     "Agilysys 2-way",
-        "JDS 2-way",            "MarriottFOSSE 2-way", "GalaVu 2-way",        "Galaxy 2-way",
-        "Regal 2-way",          "HN MUX 2-way",       "Micros4700 1.5-way",   "Optima 2-way",
-        "Protel 2-way",         "NiteVisionSFTP 1-way", "HTNG 2-way"};
+    const std::vector<std::string> expected = {"Micros-Fidelio 2-way",
+                                               "Marriott 2-way",
+                                               "Hilton OnQ 2-way",
+                                               "Agilysys 2-way",
+                                               "JDS 2-way",
+                                               "MarriottFOSSE 2-way",
+                                               "GalaVu 2-way",
+                                               "Galaxy 2-way",
+                                               "Regal 2-way",
+                                               "HN MUX 2-way",
+                                               "Micros4700 1.5-way",
+                                               "Optima 2-way",
+                                               "Protel 2-way",
+                                               "NiteVisionSFTP 1-way",
+                                               "HTNG 2-way"};
     ASSERT_EQ(kVendorNames.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(kVendorNames[i], expected[i]) << i;
 }
@@ -75,7 +93,8 @@ TEST(VendorRegistry, StartFailures) {
         if (vendor_is_built(id)) continue;
         log.clear();
         EXPECT_EQ(vendor_init(kVendorNames[id]), -1);
-        EXPECT_TRUE(log.contains(std::string("Failed to initalize vendor [") + kVendorNames[id] + "]"));
+        EXPECT_TRUE(
+            log.contains(std::string("Failed to initalize vendor [") + kVendorNames[id] + "]"));
         EXPECT_EQ(vendor_current(), nullptr);
     }
 }
@@ -94,7 +113,9 @@ TEST(VendorRegistry, RecordsAreDispatchedByCode) {
     LogCapture log;
     g_handled.clear();
     EXPECT_EQ(vendor_handle_data("LA|DA240101|"), 0);  // no vendor yet
-    EXPECT_TRUE(log.contains("Unable to handle data because it is null or no appropriate command handlers have been defined."));
+    EXPECT_TRUE(
+        log.contains("Unable to handle data because it is null or no appropriate command handlers "
+                     "have been defined."));
 
     vendor_set_factory(kTestVendorId, dispatchVendor);
     ASSERT_EQ(vendor_init("JDS 2-way"), kTestVendorId);
@@ -103,7 +124,7 @@ TEST(VendorRegistry, RecordsAreDispatchedByCode) {
     EXPECT_EQ(g_handled, (std::vector<std::string>{"LA:LA|DA240101|", "GI:GI|RN101|"}));
 
     EXPECT_EQ(vendor_handle_data("NS|x"), 1);  // accepted, no handler
-    EXPECT_EQ(vendor_handle_data("LA"), 0);     // too short to carry a code
+    EXPECT_EQ(vendor_handle_data("LA"), 0);    // too short to carry a code
     EXPECT_TRUE(log.contains("Unhandled message format [LA]"));
     EXPECT_EQ(vendor_handle_data("XX|y"), 0);
     EXPECT_TRUE(log.contains("Unhandled message type 'XX'"));

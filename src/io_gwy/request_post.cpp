@@ -24,7 +24,9 @@ int svr_requestPost(int fd, const VendorRequests& requests, const std::string& d
     tmpl.charge = f[1].empty() ? 0.0f : static_cast<float>(strtod(f[1].c_str(), nullptr));
     tmpl.description = f[2];
     tmpl.start_time =
-        f[3].empty() ? 0 : static_cast<int64_t>(static_cast<int32_t>(strtol(f[3].c_str(), nullptr, 10)));
+        f[3].empty()
+            ? 0
+            : static_cast<int64_t>(static_cast<int32_t>(strtol(f[3].c_str(), nullptr, 10)));
     tmpl.duration = f[4].empty() ? 0 : static_cast<int32_t>(strtol(f[4].c_str(), nullptr, 10));
     const PMSPostInfo post = pms_post_info_new(std::move(tmpl));
 

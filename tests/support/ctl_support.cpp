@@ -154,7 +154,9 @@ VendorDescriptor testVendorDescriptor() {
         return record("out:" + a + "," + b, reply);
     };
     r.check_in_room = [](const std::string& a, const std::string& b, const std::string& c,
-                         std::string& reply) { return record("in:" + a + "," + b + "," + c, reply); };
+                         std::string& reply) {
+        return record("in:" + a + "," + b + "," + c, reply);
+    };
     r.retrieve_guest_folio = [](const std::string& a, const std::string& b, int32_t c, int32_t e,
                                 int32_t& count, std::vector<std::string>& lines,
                                 std::string& reply) {
