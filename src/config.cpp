@@ -66,10 +66,17 @@ bool config_get_flag(std::string_view key) {
     return v && (*v)[0] == '1';
 }
 
+bool config_get_flag_unless_zero(std::string_view key) {
+    auto v = config_get(key);
+    return !v || (*v)[0] != '0';
+}
+
 std::optional<unsigned> config_get_strict_unsigned(std::string_view key) {
     auto v = config_get(key);
     unsigned n = 0;
-    if (!v || sscanf(v->c_str(), "%u", &n) != 1) return std::nullopt;
+    // sscanf's %u would take "-5" as 4294967291 seconds; a sign is refused.
+    if (!v || (*v)[0] == '-' || sscanf(v->c_str(), "%u", &n) != 1)
+        return std::nullopt;
     return n;
 }
 
@@ -78,4 +85,10 @@ std::optional<int> config_get_strict_int(std::string_view key) {
     int n = 0;
     if (!v || sscanf(v->c_str(), "%d", &n) != 1) return std::nullopt;
     return n;
+}
+
+std::optional<unsigned short> config_get_port(std::string_view key) {
+    auto n = config_get_strict_int(key);
+    if (!n) return std::nullopt;
+    return static_cast<unsigned short>(static_cast<unsigned>(*n) & 0xffffu);
 }

@@ -22,7 +22,11 @@ void config_free();
 long config_get_number(std::string_view key, long dflt);
 // Flag: on when the value starts with '1'; off otherwise and when absent.
 bool config_get_flag(std::string_view key);
+// Flag that is on unless the value starts with '0' (on when absent): POST_ZERO_CHARGE.
+bool config_get_flag_unless_zero(std::string_view key);
 // Strict number: exactly one number converted by sscanf "%u" / "%d"; nullopt otherwise
 // (absent or malformed). The caller logs its own message and calls config_report_invalid.
 std::optional<unsigned> config_get_strict_unsigned(std::string_view key);
 std::optional<int> config_get_strict_int(std::string_view key);
+// Strict int whose low 16 bits are a TCP port (70000 reads as 4464): CONTROLPORT.
+std::optional<unsigned short> config_get_port(std::string_view key);
