@@ -160,7 +160,6 @@ TEST_F(Requests, DbSwapIgnoresItsData) {
     EXPECT_EQ(calls(), std::vector<std::string>{"dbswap:"});
 }
 
-#if __has_include("db.h")
 TEST_F(Requests, PostingRecordIsBuiltFromFiveFields) {
     EXPECT_EQ(ask("06", "101|2.50|Internet|1700000000|60"), Frames{frame("02", "06", "1")});
     EXPECT_EQ(testVendor().post_room, "101");
@@ -179,7 +178,6 @@ TEST_F(Requests, PostingRecordIsBuiltFromFiveFields) {
     EXPECT_EQ(ask("06", "|101|2.50|Internet|0"), Frames{kInvalidParam});
     EXPECT_EQ(calls().size(), 2u);
 }
-#endif
 
 TEST(RequestsUnavailable, BusyOrClosedLinkGetsUnavailableReply) {
     ControlPort cp;
@@ -225,9 +223,6 @@ TEST(RequestsUnimplemented, EveryEmptySlotAnswersCode3) {
                                                                              {"13", ""},
                                                                              {"14", ""}}) {
         Frames got = exchange(cp.fd(), frame("01", sub, data));
-#if !__has_include("db.h")
-        if (sub == "06") continue;  // no posting record without the database layer
-#endif
         EXPECT_EQ(got, Frames{kNotImplemented}) << sub;
     }
     // Real-time billing needs no vendor slot.

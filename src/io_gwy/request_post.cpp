@@ -8,7 +8,6 @@
 
 static constexpr char kLogSrc[] = "io_gwy/request_post";
 
-#if __has_include("db.h")
 #include "db.h"
 
 int svr_requestPost(int fd, const VendorRequests& requests, const std::string& data,
@@ -39,11 +38,3 @@ int svr_requestPost(int fd, const VendorRequests& requests, const std::string& d
     return 0;
 }
 
-#else
-// Built without the database layer: there is no posting record to build.
-int svr_requestPost(int, const VendorRequests&, const std::string&, std::string& reply) {
-    VLOG_ERROR(0, "svr_requestPost: built without the database layer");
-    strAppendFmt(reply, "Functionality not implemented");
-    return 4;
-}
-#endif

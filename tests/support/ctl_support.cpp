@@ -13,10 +13,7 @@
 #include "state.h"
 #include "utils/strutils.h"
 
-#if __has_include("db.h")
 #include "db.h"
-#define CTL_HAVE_DB 1
-#endif
 
 ControlPort::ControlPort(const std::string& extra) {
     g_config_file = dir_.write("vornpms.cfg", "CONTROLPORT=0\nCONTROLADDR=127.0.0.1\n" + extra);
@@ -168,7 +165,6 @@ VendorDescriptor testVendorDescriptor() {
         fill_lines(count, lines);
         return record("info:" + room, reply);
     };
-#ifdef CTL_HAVE_DB
     r.post_charge = [](const PMSPostInfo& p, std::string& reply) {
         {
             TestVendorState& s = testVendor();
@@ -182,7 +178,6 @@ VendorDescriptor testVendorDescriptor() {
         return record("post:" + p.room, reply);
     };
     d.post_charge = r.post_charge;
-#endif
     r.authorize = [](const std::string& a, const std::string& b, std::string& reply) {
         return record("auth:" + a + "," + b, reply);
     };
