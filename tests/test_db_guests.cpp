@@ -8,24 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include "netutil.h"
 #include "db.h"
 #include "logcapture.h"
 #include "pg_fixture.h"
 #include "platform/mcast.h"
 
 namespace {
-
-int freeUdpPort() {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 PmsGuest sampleGuest() {
     PmsGuest g;

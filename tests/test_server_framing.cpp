@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "netutil.h"
 #include "config.h"
 #include "ctl_support.h"
 #include "io_gwy/connection.h"
@@ -37,18 +38,6 @@ std::optional<ServerMessage> receive(const ControlPort& cp, const std::string& b
     close(fd);
     close(client);
     return msg;
-}
-
-int freeTcpPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
 }
 
 }  // namespace
