@@ -55,6 +55,21 @@ TEST_F(LinkUdp, RecordsCrossBothWaysFromTheChosenPort) {
     EXPECT_EQ(lines[3], std::make_pair('<', std::string()));
 }
 
+TEST_F(LinkUdp, NothingOfADatagramIsLost) {
+    openLink();
+    ASSERT_EQ(link_write("hello"), 1);
+    ASSERT_EQ(peer.receive(), "hello");
+    ASSERT_TRUE(peer.sendBack("\x02GI|RN1\x03\x02GO|"));
+    ASSERT_TRUE(peer.sendBack("RN2\x03" "ABCD"));
+    std::string record;
+    EXPECT_EQ(link_read_delim_timeout('\x03', 1, record), 8);
+    EXPECT_EQ(record, "\x02GI|RN1\x03");
+    EXPECT_EQ(link_read_delims_timeout("\x03", 1, record), 8);
+    EXPECT_EQ(record, "\x02GO|RN2\x03");
+    EXPECT_EQ(link_read_nbytes(record, 4), 4);
+    EXPECT_EQ(record, "ABCD");
+}
+
 TEST_F(LinkUdp, SingleReceiveIsTcpOnly) {
     openLink();
     std::string data;

@@ -1,20 +1,19 @@
 // Control-port socket and framing over real loopback connections.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-#include "ctl_support.h"
+#include "netutil.h"
 #include "config.h"
+#include "ctl_support.h"
 #include "io_gwy/connection.h"
 #include "io_gwy/server.h"
 #include "logcapture.h"
@@ -41,18 +40,6 @@ std::optional<ServerMessage> receive(const ControlPort& cp, const std::string& b
     return msg;
 }
 
-int freeTcpPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 }  // namespace
 
 TEST(ServerOpen, ListensOnControlAddressAndStartsBusy) {
@@ -71,8 +58,8 @@ TEST(ServerOpen, ListensOnControlAddressAndStartsBusy) {
 TEST(ServerOpen, PortIsTheLow16BitsOfTheNumber) {
     int port = freeTcpPort();
     TempDir dir;
-    g_config_file = dir.write("c.cfg", "CONTROLPORT=" + std::to_string(65536 + port) +
-                                           "\nCONTROLADDR=127.0.0.1\n");
+    g_config_file = dir.write(
+        "c.cfg", "CONTROLPORT=" + std::to_string(65536 + port) + "\nCONTROLADDR=127.0.0.1\n");
     config_init();
     ASSERT_GT(svr_open(), 0);
     EXPECT_EQ(svr_port(), port);
@@ -101,8 +88,8 @@ TEST(ServerOpen, RejectsMissingOrMalformedSettings) {
 
     // A port some other socket holds cannot be bound.
     ControlPort taken;
-    g_config_file = dir.write("d.cfg", "CONTROLPORT=" + std::to_string(taken.port()) +
-                                           "\nCONTROLADDR=127.0.0.1\n");
+    g_config_file = dir.write(
+        "d.cfg", "CONTROLPORT=" + std::to_string(taken.port()) + "\nCONTROLADDR=127.0.0.1\n");
     config_init();
     EXPECT_EQ(svr_open(), -1);
     EXPECT_TRUE(log.contains("Unable to bind to local address '127.0.0.1'"));
@@ -110,17 +97,23 @@ TEST(ServerOpen, RejectsMissingOrMalformedSettings) {
 
 TEST(ServerFraming, ReadsWellFormedFrames) {
     ControlPort cp;
-    auto m = receive(cp, "\x02" "0101101\x03");
+    auto m = receive(cp,
+                     "\x02"
+                     "0101101\x03");
     ASSERT_TRUE(m);
     EXPECT_EQ(m->type, "01");
     EXPECT_EQ(m->subtype, "01");
     EXPECT_EQ(m->data, "101");
 
-    m = receive(cp, "\x02" "0101\x03");  // no data
+    m = receive(cp,
+                "\x02"
+                "0101\x03");  // no data
     ASSERT_TRUE(m);
     EXPECT_EQ(m->data, "");
 
-    m = receive(cp, "junk\x02" "0113\x03");  // bytes before STX are skipped
+    m = receive(cp,
+                "junk\x02"
+                "0113\x03");  // bytes before STX are skipped
     ASSERT_TRUE(m);
     EXPECT_EQ(m->subtype, "13");
 
@@ -134,17 +127,25 @@ TEST(ServerFraming, ReadsWellFormedFrames) {
 TEST(ServerFraming, RejectsMalformedFrames) {
     ControlPort cp;
     LogCapture log;
-    EXPECT_FALSE(receive(cp, "\x02" "0A01101\x03"));
-    EXPECT_FALSE(receive(cp, "\x02" "010\x03"));  // five bytes
+    EXPECT_FALSE(receive(cp,
+                         "\x02"
+                         "0A01101\x03"));
+    EXPECT_FALSE(receive(cp,
+                         "\x02"
+                         "010\x03"));  // five bytes
     EXPECT_EQ(log.count("Invalid message format"), 2);
 
-    EXPECT_FALSE(receive(cp, std::string("\x02" "0101a\0b\x03", 9)));  // zero byte in the data
+    EXPECT_FALSE(receive(cp, std::string("\x02"
+                                         "0101a\0b\x03",
+                                         9)));  // zero byte in the data
     EXPECT_TRUE(log.contains("Unable to find end message marker"));
 
     EXPECT_FALSE(receive(cp, "no marker\x03"));
     EXPECT_TRUE(log.contains("Unable to find beginning message marker"));
 
-    EXPECT_FALSE(receive(cp, "\x02" "01"));  // client hangs up mid-frame
+    EXPECT_FALSE(receive(cp,
+                         "\x02"
+                         "01"));  // client hangs up mid-frame
     EXPECT_TRUE(log.contains("Client hung up"));
 }
 
@@ -154,7 +155,12 @@ TEST(ServerFraming, OversizeMessageIsCutAt1024Bytes) {
     int client = -1;
     int fd = acceptedPair(cp, client);
     // 1024 bytes without ETX, then a valid frame the server must not reach.
-    sendAll(client, "\x02" "0101" + std::string(1019, 'x') + "\x02" "0101\x03");
+    sendAll(client,
+            "\x02"
+            "0101" +
+                std::string(1019, 'x') +
+                "\x02"
+                "0101\x03");
     EXPECT_FALSE(svr_getMessage(fd));
     EXPECT_TRUE(log.contains("Unable to find end message marker"));
     // Exactly 1024 bytes were taken: the valid frame is still unread.
@@ -172,7 +178,8 @@ TEST(ServerFraming, WholeMessageMustArriveWithinTwoSeconds) {
     int fd = acceptedPair(cp, client);
     // One byte every 400 ms keeps the line busy, but the frame needs 3.2 s.
     std::thread trickle([client] {
-        for (char c : std::string("\x02" "0101101\x03")) {
+        for (char c : std::string("\x02"
+                                  "0101101\x03")) {
             send(client, &c, 1, MSG_NOSIGNAL);
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
         }
@@ -192,21 +199,25 @@ TEST(ServerFraming, HalfFrameClientIsDroppedAndNextClientServed) {
     ControlPort cp;
     TestVendorSelected vendor;
     int stalled = connectLoopback(cp.port());
-    sendAll(stalled, "\x02" "01");
+    sendAll(stalled,
+            "\x02"
+            "01");
     int next = connectLoopback(cp.port());
     sendAll(next, frame("01", "01", "101"));
 
-    svr_serveClient(cp.fd());  // the stalled client, given up after 2 s
+    svr_serveClient(cp.fd());                      // the stalled client, given up after 2 s
     EXPECT_EQ(readUntilClosed(stalled, 500), "");  // closed without a reply
     svr_serveClient(cp.fd());
-    EXPECT_EQ(readUntilClosed(next), std::string("\x02" "02011\x03"));
+    EXPECT_EQ(readUntilClosed(next), std::string("\x02"
+                                                 "02011\x03"));
     close(stalled);
     close(next);
 }
 
 TEST(ServerSend, MessagesAndReplies) {
     EXPECT_EQ(svr_newMessage(3, 123, "").subtype, "12");  // wider values keep two characters
-    EXPECT_EQ(svr_frame(svr_newMessage(2, 1, "1")), std::string("\x02" "02011\x03"));
+    EXPECT_EQ(svr_frame(svr_newMessage(2, 1, "1")), std::string("\x02"
+                                                                "02011\x03"));
 
     ControlPort cp;
     int client = -1;
@@ -214,7 +225,10 @@ TEST(ServerSend, MessagesAndReplies) {
     EXPECT_EQ(svr_sendReply(fd, 2, ""), 1);
     EXPECT_EQ(svr_sendReply(fd, 4, "Invalid message"), 1);
     close(fd);
-    EXPECT_EQ(readUntilClosed(client), std::string("\x02" "0302\x03" "\x02" "0304Invalid message\x03"));
+    EXPECT_EQ(readUntilClosed(client), std::string("\x02"
+                                                   "0302\x03"
+                                                   "\x02"
+                                                   "0304Invalid message\x03"));
     close(client);
     EXPECT_EQ(svr_sendMessage(-1, svr_newMessage(2, 1, "1")), 0);
 }
@@ -229,9 +243,9 @@ TEST(ServerSend, LargeMessageGoesOutInPartialSends) {
 
     // Signals without SA_RESTART cut a blocking send short (a partial count,
     // or EINTR before any byte went out); both must be resumed.
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = [](int) {};
-    struct sigaction old{};
+    struct sigaction old {};
     sigaction(SIGUSR1, &sa, &old);
     const pthread_t sender = pthread_self();
     std::atomic<bool> done{false};
@@ -259,7 +273,10 @@ TEST(ServerSend, LargeMessageGoesOutInPartialSends) {
     sigaction(SIGUSR1, &old, nullptr);
     close(fd);
     reader.join();
-    EXPECT_EQ(got, "\x02" "0205" + data + "\x03");
+    EXPECT_EQ(got,
+              "\x02"
+              "0205" +
+                  data + "\x03");
     close(client);
 }
 

@@ -13,10 +13,7 @@
 #include "state.h"
 #include "utils/strutils.h"
 
-#if __has_include("db.h")
 #include "db.h"
-#define CTL_HAVE_DB 1
-#endif
 
 ControlPort::ControlPort(const std::string& extra) {
     g_config_file = dir_.write("vornpms.cfg", "CONTROLPORT=0\nCONTROLADDR=127.0.0.1\n" + extra);
@@ -154,7 +151,9 @@ VendorDescriptor testVendorDescriptor() {
         return record("out:" + a + "," + b, reply);
     };
     r.check_in_room = [](const std::string& a, const std::string& b, const std::string& c,
-                         std::string& reply) { return record("in:" + a + "," + b + "," + c, reply); };
+                         std::string& reply) {
+        return record("in:" + a + "," + b + "," + c, reply);
+    };
     r.retrieve_guest_folio = [](const std::string& a, const std::string& b, int32_t c, int32_t e,
                                 int32_t& count, std::vector<std::string>& lines,
                                 std::string& reply) {
@@ -166,7 +165,6 @@ VendorDescriptor testVendorDescriptor() {
         fill_lines(count, lines);
         return record("info:" + room, reply);
     };
-#ifdef CTL_HAVE_DB
     r.post_charge = [](const PMSPostInfo& p, std::string& reply) {
         {
             TestVendorState& s = testVendor();
@@ -180,7 +178,6 @@ VendorDescriptor testVendorDescriptor() {
         return record("post:" + p.room, reply);
     };
     d.post_charge = r.post_charge;
-#endif
     r.authorize = [](const std::string& a, const std::string& b, std::string& reply) {
         return record("auth:" + a + "," + b, reply);
     };

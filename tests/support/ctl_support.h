@@ -17,7 +17,7 @@
 // Writes a configuration with CONTROLPORT=0 on 127.0.0.1 (plus `extra`
 // lines), loads it and opens the control socket; closes it on destruction.
 class ControlPort {
-public:
+  public:
     explicit ControlPort(const std::string& extra = "");
     ~ControlPort();
     ControlPort(const ControlPort&) = delete;
@@ -25,7 +25,7 @@ public:
     int fd() const { return fd_; }
     int port() const { return port_; }
 
-private:
+  private:
     TempDir dir_;
     int fd_ = -1;
     int port_ = 0;
@@ -33,13 +33,13 @@ private:
 
 // Serves control connections on a thread until destroyed.
 class ServeThread {
-public:
+  public:
     explicit ServeThread(int listen_fd);
     ~ServeThread();
     ServeThread(const ServeThread&) = delete;
     ServeThread& operator=(const ServeThread&) = delete;
 
-private:
+  private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -85,7 +85,7 @@ VendorDescriptor bareVendorDescriptor();
 // up and the server READY (restored on destruction).
 inline constexpr int kTestVendorId = VENDOR_JDS;
 class TestVendorSelected {
-public:
+  public:
     explicit TestVendorSelected(VendorFactory factory = testVendorDescriptor);
     ~TestVendorSelected();
     TestVendorSelected(const TestVendorSelected&) = delete;

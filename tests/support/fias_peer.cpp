@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+#include "platform/mcast.h"
+
 namespace {
 constexpr char STX = 0x02, ETX = 0x03, ACK = 0x06;
 
@@ -186,20 +188,17 @@ bool FiasPeer::expectRecord(std::string_view pattern, int timeout_ms) {
 }
 
 McastWatch::McastWatch() {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    int one = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // A free port for the group, then the daemon's own listener on it.
+    int probe = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
-    ip_mreq m{};
-    inet_pton(AF_INET, "226.56.56.56", &m.imr_multiaddr);
-    inet_pton(AF_INET, "127.0.0.1", &m.imr_interface);
-    setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m);
+    close(probe);
+    fd_ = vornpmsmcast_open_listener(kMcastGroup, "127.0.0.1", port_);
 }
 
 McastWatch::~McastWatch() {

@@ -1,0 +1,186 @@
+// FIAS charge posting against a scripted PMS and a real database: inquiry
+// and PR, PS layouts, VIP discounts, answers that are not a posting.
+#include <gtest/gtest.h>
+
+#include "db.h"
+#include "fias_env.h"
+#include "logcapture.h"
+#include "vendor.h"
+#include "vendors/fias/fias_record.h"
+
+namespace {
+
+constexpr time_t kStart = 1796724000;  // a fixed session start
+
+std::string da(time_t t) {
+    std::string d, ti;
+    fias_date_time(t, d, ti);
+    return d;
+}
+std::string ti(time_t t) {
+    std::string d, tt;
+    fias_date_time(t, d, tt);
+    return tt;
+}
+
+}  // namespace
+
+class FiasPost : public FiasTest {
+protected:
+    void begin(bool serial, const std::string& settings = "") {
+        ASSERT_NO_FATAL_FAILURE(start({.serial = serial, .database = true, .settings = settings}));
+        selectVendor();
+    }
+    // A session row to charge, and the record the scan would make of it.
+    PMSPostInfo charge(const std::string& room, float amount, const std::string& mac = "00:1a:2b:3c:4d:5e") {
+        std::string seq = db_->value(
+            "INSERT INTO session_info (ses_room_no, ses_amount, ses_mac, ses_reg_time_dt) VALUES ('" + room + "', " +
+            std::to_string(amount) + ", '" + mac + "', to_timestamp(" + std::to_string(kStart) +
+            ")) RETURNING ses_seq_no");
+        PMSPostInfo p;
+        p.db_seqno = std::stoll(seq);
+        p.ses_seq_no = static_cast<int32_t>(p.db_seqno);
+        p.start_time = kStart;
+        p.room = room;
+        p.charge = amount;
+        p.mac = mac;
+        p.type = PMS_POST_TYPE_STANDARD;
+        return p;
+    }
+    auto post(const PMSPostInfo& p, std::string& reply) {
+        return async([&p, &reply] { return vendor_current()->post_charge(p, reply); });
+    }
+    void postThroughInquiry() {
+        PMSPostInfo p = charge("101", 12.34f);
+        std::string reply;
+        auto result = post(p, reply);
+        ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+        if (pms_->isSerial()) {
+            EXPECT_TRUE(pms_->lastLrcOk());
+        }
+        auto inquiry = fias_parse(pms_->lastBody());
+        pms_->sendRecord("PL|P#" + inquiry->text("P#") +
+                         "|DA261208|TI101010|RN101|G#55|GNSmith|GFJohn|GA261201|GD261215|");
+        std::string expected = "PR|DA" + da(kStart) + "|G#55|RN101|TA1234|TI" + ti(kStart) +
+                               "|P#*|GNSmith|WS001a2b3c4d5e|PTC|";
+        ASSERT_TRUE(pms_->expectRecord(expected)) << pms_->lastBody();
+        auto posting = fias_parse(pms_->lastBody());
+        EXPECT_NE(posting->text("P#"), inquiry->text("P#"));  // a fresh number per record
+        // A check-in arriving before the answer is handled on the way.
+        pms_->sendRecord("GI|RN102|G#77|GNDoe|GA261201|GD261215|DA261208|TI101011|");
+        pms_->sendRecord("PA|P#" + posting->text("P#") + "|ASOK|DA261208|TI101012|");
+        ASSERT_EQ(result.get(), 0) << reply;
+        // The scan-and-post cycle marks the row.
+        ASSERT_EQ(db_mark_posted(p, 1), 1);
+        EXPECT_EQ(db_->value("SELECT ses_posted_flag FROM session_info WHERE ses_seq_no = " +
+                             std::to_string(p.db_seqno)),
+                  "1");
+        EXPECT_EQ(db_->value("SELECT pms_name_last FROM pms_guests WHERE pms_room = '102'"), "Doe");
+        // Inquiry without update: the room's guests are left alone.
+        EXPECT_EQ(db_->value("SELECT count(*) FROM pms_guests WHERE pms_room = '101'"), "0");
+    }
+};
+
+TEST_F(FiasPost, ChargeThroughInquiryAndPrOverTcp) {
+    begin(false);
+    postThroughInquiry();
+}
+
+TEST_F(FiasPost, ChargeThroughInquiryAndPrOverSerial) {
+    begin(true);
+    postThroughInquiry();
+}
+
+TEST_F(FiasPost, VipDiscountPostsPartAndRecordsTheRest) {
+    begin(false, "VIP=1\n");
+    db_->exec("INSERT INTO pms_guests (pms_room, pms_guest_no, pms_name_last, pms_vip_status) VALUES "
+              "('101', '55', 'Smith', '3')");
+    PMSPostInfo p = charge("101", 10.00f);
+    std::string reply;
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|G#55|GNSmith|GV3|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA800|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"))
+        << pms_->lastBody();
+    pms_->sendRecord("PA|ASOK|DA261208|TI101012|");
+    ASSERT_EQ(result.get(), 0) << reply;
+    auto rows = db_->rows("SELECT pms_room, pms_guest_no, pms_vip_status, pms_discount FROM pms_discounts");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"101", "55", "3", "2"}));
+
+    // A VIP status that is no code posts the full charge and grants nothing.
+    db_->exec("UPDATE pms_guests SET pms_vip_status = '11'");
+    result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|"));
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA1000|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"))
+        << pms_->lastBody();
+    pms_->sendRecord("PA|ASOK|DA261208|TI101012|");
+    ASSERT_EQ(result.get(), 0) << reply;
+    EXPECT_EQ(db_->value("SELECT count(*) FROM pms_discounts"), "1");
+}
+
+TEST_F(FiasPost, PsPostingsRoundingAndAnswersThatAreNoPosting) {
+    begin(false, "USE_PS_POST=1\n");
+    std::string reply;
+
+    // Clear-text layout; 0.29 is sent as 29 hundredths, not 28.
+    PMSPostInfo p = charge("101", 0.29f);
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PS|DA" + da(kStart) + "|PTC|RN101|PC4|TA29|TI" + ti(kStart) +
+                                   "|CT00:1a:2b:3c:4d:5e|P#*|"))
+        << pms_->lastBody();
+    pms_->sendRecord("PA|ASOK|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 0) << reply;
+
+    // Dialled-digits layout.
+    p.dialed_digits = "5551234";
+    p.duration = 60;
+    p.charge = 1.5f;
+    result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PS|DA*|DD5551234|DU60|PTC|RN101|PC2|TA150|TI*|P#*|")) << pms_->lastBody();
+    pms_->sendRecord("PA|ASUR|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 4);  // UR for a real charge is a refusal
+    EXPECT_EQ(reply, "PMS returned unsuccessful post response: UR");
+
+    // UR for a zero charge counts as posted.
+    p.dialed_digits.clear();
+    p.charge = 0;
+    reply.clear();
+    result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PS|DA*|PTC|RN101|PC4|TA0|TI*|CT00:1a:2b:3c:4d:5e|P#*|")) << pms_->lastBody();
+    pms_->sendRecord("PA|ASUR|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 0) << reply;
+
+    // A PA without AS carries no status: not posted.
+    p.charge = 2;
+    result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PS|DA*|PTC|RN101|PC4|TA200|TI*|CT00:1a:2b:3c:4d:5e|P#*|"));
+    pms_->sendRecord("PA|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 4);
+    EXPECT_EQ(reply, "PMS returned unsuccessful post response: ");
+
+    // No answer.
+    reply.clear();
+    result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PS|DA*|PTC|RN101|PC4|TA200|TI*|CT00:1a:2b:3c:4d:5e|P#*|"));
+    EXPECT_EQ(result.get(), 4);
+    EXPECT_EQ(reply, "Did not recieve response from PMS");
+
+    // A session without start time is refused before anything is sent.
+    p.start_time = 0;
+    EXPECT_EQ(vendor_current()->post_charge(p, reply), 4);
+    EXPECT_EQ(reply, "DB reported invalid date");
+}
+
+TEST_F(FiasPost, InquiryRefusedByThePms) {
+    begin(false);
+    PMSPostInfo p = charge("101", 5);
+    std::string reply;
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|"));
+    pms_->sendRecord("PA|ASNG|CTNo guest|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 4);
+    EXPECT_EQ(reply, "PA from PI for room 101, NG - No guest");
+    EXPECT_TRUE(pms_->quiet(200));  // no posting follows
+}
