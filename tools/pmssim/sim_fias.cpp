@@ -323,9 +323,11 @@ private:
             sendRecord("PA|P#" + seq + "|ASNG|CTGuest not found|RN" + room + "|" + stamp());
             return;
         }
-        std::string body = "PL|P#" + seq + "|";
+        // Date and time first, in the order the link description asks for:
+        // the interface closes each guest at the next RN and needs them then.
+        std::string body = "PL|P#" + seq + "|" + stamp();
         for (SimGuest* g : guests) body += "RN" + room + "|" + guestFields(*g);
-        sendRecord(body + stamp());
+        sendRecord(body);
     }
 
     void posting(const FiasRecord& rec) {
