@@ -1,0 +1,54 @@
+// scripts/demo in its timed mode: it must post the demo charges, check the
+// demo guest in, and leave nothing running or lying around.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "procrun.h"
+#include "tmpfiles.h"
+
+namespace {
+
+// Processes whose command line mentions `text`.
+int processesMentioning(const std::string& text) {
+    int n = 0;
+    DIR* d = opendir("/proc");
+    if (!d) return -1;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        std::string cmd = readFile(std::string("/proc/") + e->d_name + "/cmdline");
+        for (char& c : cmd)
+            if (c == '\0') c = ' ';
+        if (cmd.find(text) != std::string::npos) ++n;
+    }
+    closedir(d);
+    return n;
+}
+
+}  // namespace
+
+TEST(E2eDemo, TimedRunPostsTheChargesChecksInTheGuestAndCleansUp) {
+    if (system("ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "PostgreSQL server not installed";
+    RunResult r = runProgram({"/bin/bash", std::string(VORNPMS_SOURCE_DIR) + "/scripts/demo", "--for", "25"},
+                             {std::string("VORNPMS_BIN_DIR=") + VORNPMS_BIN_DIR}, 120000);
+    std::string all = r.out + r.err;
+    EXPECT_EQ(r.status, 0) << all;
+    EXPECT_NE(all.find("== demo result: 3 of 3 charges posted; guest 1004 in room 103: checked in"), std::string::npos)
+        << all;
+    // What the user is promised to see.
+    EXPECT_NE(all.find("[pmssim]"), std::string::npos);
+    EXPECT_NE(all.find("-- link up"), std::string::npos) << all;
+    EXPECT_NE(all.find("[mcast] 1 check-in first[Anna] last[Keller] guest[1004] room[103]"), std::string::npos) << all;
+    EXPECT_NE(all.find("[vornpms] BILLING posted"), std::string::npos) << all;
+
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(all, m, std::regex("work directory (/tmp/vornpms-demo\\.[A-Za-z0-9]+)"))) << all;
+    std::string work = m[1];
+    struct stat st {};
+    EXPECT_NE(stat(work.c_str(), &st), 0) << work << " left behind";
+    EXPECT_EQ(processesMentioning(work), 0) << "processes of " << work << " still running";
+}

@@ -1,0 +1,82 @@
+// The whole system when things break: the PMS drops the link, PostgreSQL
+// restarts under the running daemon, and the daemon is told to stop.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "e2e_env.h"
+
+namespace {
+
+const char kHotel[] =
+    "room 101 102\n"
+    "guest 101 1001 Smith John\n"
+    "guest 102 1002 Garcia Maria\n";
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+TEST(E2eResilience, DroppedLinkIsReopenedAndWorkCarriesOn) {
+    E2eSystem s;
+    PG_REQUIRE(s.db());
+    std::string first = s.addCharge("101", "1001", "1.00", "00:16:3e:00:01:01");
+    ASSERT_TRUE(s.start(kHotel)) << s.why();
+    ASSERT_TRUE(s.daemon().waitLog("BILLING posted " + first + " ", 15000)) << s.why();
+
+    size_t mark = s.sim().proc().mark();
+    s.sim().command("drop");
+    ASSERT_TRUE(s.sim().waitFor("-- dropping the connection", 3000, mark));
+    // The daemon notices, reconnects and starts the link again.
+    ASSERT_TRUE(s.sim().waitFor("-- connection from 127.0.0.1:", 20000, mark)) << s.why();
+    ASSERT_TRUE(s.sim().waitFor("-- link up", 15000, mark)) << s.why();
+
+    // Work goes on over the new link: a check-in and a new charge.
+    s.sim().command("checkin 102 1003 Garcia Pablo");
+    ASSERT_TRUE(s.waitValue("SELECT count(*) FROM pms_guests WHERE pms_guest_no = '1003' AND pms_is_stale = 0", "1",
+                            10000))
+        << s.why();
+    std::string second = s.addCharge("102", "1003", "2.00", "00:16:3e:00:02:02");
+    ASSERT_TRUE(s.daemon().waitLog("BILLING posted " + second + " ", 15000)) << s.why();
+    EXPECT_EQ(s.daemon().countLog("BILLING posted " + first + " "), 1);
+}
+
+TEST(E2eResilience, PostgresRestartUnderTheRunningDaemon) {
+    PgPrivateCluster cluster;
+    if (!cluster.ok()) {
+        if (getenv("PGHOST") != nullptr) FAIL() << "private cluster: " << cluster.error();
+        GTEST_SKIP() << "no PostgreSQL for this test (" << cluster.error() << ")";
+    }
+    E2eSystem s(false, &cluster.server());
+    PG_REQUIRE(s.db());
+    std::string first = s.addCharge("101", "1001", "1.50", "00:16:3e:00:01:03");
+    ASSERT_TRUE(s.start(kHotel)) << s.why();
+    ASSERT_TRUE(s.daemon().waitLog("BILLING posted " + first + " ", 15000)) << s.why();
+
+    ASSERT_TRUE(cluster.restart()) << cluster.error();
+    // The daemon's connection died with the server; the next cycles bring it
+    // back and post what came in meanwhile.
+    std::string second = s.addCharge("102", "1002", "2.50", "00:16:3e:00:02:03");
+    ASSERT_TRUE(s.daemon().waitLog("BILLING posted " + second + " ", 20000)) << s.why();
+    EXPECT_EQ(s.db().value("SELECT ses_posted_flag FROM session_info WHERE ses_seq_no = " + second), "1");
+    // Guest records after the restart are stored too.
+    s.sim().command("checkin 102 1004 Keller Anna");
+    EXPECT_TRUE(s.waitValue("SELECT count(*) FROM pms_guests WHERE pms_guest_no = '1004'", "1", 10000)) << s.why();
+}
+
+TEST(E2eResilience, SigtermStopsTheDaemonCleanly) {
+    E2eSystem s;
+    PG_REQUIRE(s.db());
+    ASSERT_TRUE(s.start(kHotel)) << s.why();
+    ASSERT_TRUE(exists(s.daemon().lockPath()));
+    size_t mark = s.sim().proc().mark();
+    EXPECT_EQ(s.daemon().stop(SIGTERM, 15000), 0) << s.why();
+    EXPECT_TRUE(s.daemon().waitLog("vornPMS has been cleanly shutdown", 0)) << s.why();
+    // It said goodbye to the PMS and let go of the link and the lock file.
+    EXPECT_TRUE(s.sim().waitFor("<- LE|DA", 2000, mark)) << s.why();
+    EXPECT_TRUE(s.sim().waitFor("-- connection closed by the interface", 2000, mark)) << s.why();
+    EXPECT_FALSE(exists(s.daemon().lockPath()));
+}
