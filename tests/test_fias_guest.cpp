@@ -116,6 +116,10 @@ TEST_F(FiasGuest, GuestChangeUpdatesAddsOrMovesTheRoom) {
               "305/Brown-Smith");
     EXPECT_EQ(db_->value("SELECT ses_room_no FROM session_info WHERE ses_seq_no = " + s60), "305");
 
+    // A move that does not name its guest changes nothing.
+    EXPECT_EQ(receive("GC|RN401|RO305|GFAnn|"), 2);
+    EXPECT_EQ(db_->value("SELECT count(*) FROM pms_guests WHERE pms_room = '401'"), "0");
+
     // Without GA/GD the move announces 0.
     ASSERT_EQ(receive("GC|RN306|RO305|G#60|GFAnn|GNBrown-Smith|"), 1);
     ev = announcement();

@@ -7,6 +7,7 @@
 #include "io_gwy/connection.h"
 #include "io_gwy/server.h"
 #include "logcapture.h"
+#include "vendor.h"
 #include "vendors/fias/fias_record.h"
 
 namespace {
@@ -193,4 +194,13 @@ TEST_F(FiasRequests, GuestMessagesDeleteAndRoomEquipment) {
     f = ask(9, "101|3");
     ASSERT_TRUE(pms_->expectRecord("RE|RN101|RS3|")) << pms_->lastBody();
     EXPECT_EQ(answer(f), Lines{"2:1"});
+
+    // A value that would add a field to the PMS record is refused unsent.
+    std::string reply;
+    EXPECT_EQ(vendor_current()->requests.room_equipment_status("101", "3|RN102", reply), 4);
+    EXPECT_EQ(reply, "Null parameter info.");
+    int32_t count = 0;
+    Lines lines;
+    EXPECT_EQ(vendor_current()->requests.retrieve_guest_message("101", std::string("55\x03"), count, lines, reply), 2);
+    EXPECT_TRUE(pms_->quiet(200));
 }
