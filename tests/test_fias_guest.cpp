@@ -63,6 +63,12 @@ TEST_F(FiasGuest, CheckInAndCheckOutOfOneGuestOrTheRoom) {
     EXPECT_EQ(row[0], (std::vector<std::string>{"John", "3", "EN", "7", "2026-12-01 00:00:00", "2026-12-15 11:00:00",
                                                 "0", std::string(79, 'u')}));
 
+    // A swap-flagged check-in replaces the guest's current record.
+    ASSERT_EQ(receive("GI|RN101|G#55|GNSmith|GFJohn|GA261201|GD261216|DA261201|TI120000|SF|"), 1);
+    EXPECT_EQ(announcement().code, MCAST_CHECKOUT);
+    EXPECT_EQ(announcement().code, MCAST_CHECKIN);
+    EXPECT_EQ(current("101"), "55");
+
     ASSERT_EQ(receive("GI|RN101|G#56|GNSmith|GFJane|GA261201|GD261215|DA261201|TI120100|"), 1);
     announcement();
     std::string s55 = session("101", "55"), s56 = session("101", "56");
