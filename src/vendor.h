@@ -49,21 +49,21 @@ inline constexpr int VENDOR_COUNT = 15;
 
 // Vendor ids: positions in the registry.
 enum VendorId : int {
-  VENDOR_MICROS_FIDELIO = 0,
-  VENDOR_MARRIOTT = 1,
-  VENDOR_HILTON_ONQ = 2,
-  VENDOR_AGILYSYS = 3,
-  VENDOR_JDS = 4,
-  VENDOR_MARRIOTT_FOSSE = 5,
-  VENDOR_GALAVU = 6,
-  VENDOR_GALAXY = 7,
-  VENDOR_REGAL = 8,
-  VENDOR_HNMUX = 9,
-  VENDOR_MICROS4700 = 10,
-  VENDOR_OPTIMA = 11,
-  VENDOR_PROTEL = 12,
-  VENDOR_NITEVISION_SFTP = 13,
-  VENDOR_HTNG = 14,
+    VENDOR_MICROS_FIDELIO = 0,
+    VENDOR_MARRIOTT = 1,
+    VENDOR_HILTON_ONQ = 2,
+    VENDOR_AGILYSYS = 3,
+    VENDOR_JDS = 4,
+    VENDOR_MARRIOTT_FOSSE = 5,
+    VENDOR_GALAVU = 6,
+    VENDOR_GALAXY = 7,
+    VENDOR_REGAL = 8,
+    VENDOR_HNMUX = 9,
+    VENDOR_MICROS4700 = 10,
+    VENDOR_OPTIMA = 11,
+    VENDOR_PROTEL = 12,
+    VENDOR_NITEVISION_SFTP = 13,
+    VENDOR_HTNG = 14,
 };
 
 // Registry names, by id; VENDOR must equal one exactly.
@@ -73,8 +73,8 @@ extern const std::array<const char*, VENDOR_COUNT> kVendorNames;
 using VendorCmdHandler = std::function<int(const std::string& record)>;
 
 struct VendorCommand {
-  std::string code;          // two or four characters, compared whole
-  VendorCmdHandler handler;  // empty: the record is accepted and ignored
+    std::string code;          // two or four characters, compared whole
+    VendorCmdHandler handler;  // empty: the record is accepted and ignored
 };
 
 // Reply texts are owned std::strings, initially empty; a handler appends to
@@ -83,58 +83,65 @@ struct VendorCommand {
 // Line lists: `count` lines are taken from `lines` (a negative count sends
 // nothing; the dispatcher never reads past lines.size()).
 struct VendorRequests {
-  // 0: status of the room (e.g. 1 occupied)
-  std::function<int(const std::string& room, int32_t& status, std::string& reply)> check_room_status;
-  // 1
-  std::function<int(const std::string& room, const std::string& field2, std::string& reply)> check_out_room;
-  // 2
-  std::function<int(const std::string& f1, const std::string& f2, const std::string& f3, std::string& reply)>
-      check_in_room;
-  // 3: third and fourth fields converted to integers
-  std::function<int(const std::string& f1, const std::string& f2, int32_t f3, int32_t f4, int32_t& count,
-                    std::vector<std::string>& lines, std::string& reply)>
-      retrieve_guest_folio;
-  // 4
-  std::function<int(const std::string& room, int32_t& count, std::vector<std::string>& lines, std::string& reply)>
-      retrieve_guest_info;
-  // 5: same function as the descriptor's post_charge
-  std::function<int(const PMSPostInfo& post, std::string& reply)> post_charge;
-  // 6: room and guest name data
-  std::function<int(const std::string& room, const std::string& name, std::string& reply)> authorize;
-  // 7
-  std::function<int(const std::string& room, const std::string& status, std::string& reply)> room_equipment_status;
-  // 8
-  std::function<int()> db_swap;
-  // 9
-  std::function<int(const std::string& f1, const std::string& f2, int32_t& count, std::vector<std::string>& lines,
-                    std::string& reply)>
-      retrieve_guest_message;
-  // 10
-  std::function<int(const std::string& f1, const std::string& f2, std::string& reply)> delete_guest_message;
-  // 11, 12: set the status text (nullopt: no text); no result
-  std::function<void(std::optional<std::string>& status)> check_status;
-  std::function<void(std::optional<std::string>& status)> check_db_swap_status;
+    // 0: status of the room (e.g. 1 occupied)
+    std::function<int(const std::string& room, int32_t& status, std::string& reply)>
+        check_room_status;
+    // 1
+    std::function<int(const std::string& room, const std::string& field2, std::string& reply)>
+        check_out_room;
+    // 2
+    std::function<int(const std::string& f1, const std::string& f2, const std::string& f3,
+                      std::string& reply)>
+        check_in_room;
+    // 3: third and fourth fields converted to integers
+    std::function<int(const std::string& f1, const std::string& f2, int32_t f3, int32_t f4,
+                      int32_t& count, std::vector<std::string>& lines, std::string& reply)>
+        retrieve_guest_folio;
+    // 4
+    std::function<int(const std::string& room, int32_t& count, std::vector<std::string>& lines,
+                      std::string& reply)>
+        retrieve_guest_info;
+    // 5: same function as the descriptor's post_charge
+    std::function<int(const PMSPostInfo& post, std::string& reply)> post_charge;
+    // 6: room and guest name data
+    std::function<int(const std::string& room, const std::string& name, std::string& reply)>
+        authorize;
+    // 7
+    std::function<int(const std::string& room, const std::string& status, std::string& reply)>
+        room_equipment_status;
+    // 8
+    std::function<int()> db_swap;
+    // 9
+    std::function<int(const std::string& f1, const std::string& f2, int32_t& count,
+                      std::vector<std::string>& lines, std::string& reply)>
+        retrieve_guest_message;
+    // 10
+    std::function<int(const std::string& f1, const std::string& f2, std::string& reply)>
+        delete_guest_message;
+    // 11, 12: set the status text (nullopt: no text); no result
+    std::function<void(std::optional<std::string>& status)> check_status;
+    std::function<void(std::optional<std::string>& status)> check_db_swap_status;
 };
 
 struct VendorDescriptor {
-  std::string name;
-  std::vector<VendorCommand> commands;  // Micros4700 and NiteVision fill theirs in init
-  VendorRequests requests;
-  // > 0: one record read into `record`; 0: nothing complete before the time-out; < 0: error.
-  std::function<int(std::string& record)> read_msg;
-  // 0: posted; non-zero: not posted, `reply` may say why.
-  std::function<int(const PMSPostInfo& post, std::string& reply)> post_charge;
-  // The record's code, or nullopt when it has none recognisable.
-  std::function<std::optional<std::string>(const std::string& record)> parse_cmd;
-  // Optional. init: non-zero = started. close: result unused.
-  std::function<int()> init;
-  std::function<int()> close;
-  // 0: done; non-zero: failed (the caller logs it).
-  std::function<int()> keep_alive;
-  // State owned by the vendor's own code; the framework never reads it.
-  int32_t private1 = 0;
-  int32_t private2 = 0;
-  int32_t private3 = 0;
+    std::string name;
+    std::vector<VendorCommand> commands;  // Micros4700 and NiteVision fill theirs in init
+    VendorRequests requests;
+    // > 0: one record read into `record`; 0: nothing complete before the time-out; < 0: error.
+    std::function<int(std::string& record)> read_msg;
+    // 0: posted; non-zero: not posted, `reply` may say why.
+    std::function<int(const PMSPostInfo& post, std::string& reply)> post_charge;
+    // The record's code, or nullopt when it has none recognisable.
+    std::function<std::optional<std::string>(const std::string& record)> parse_cmd;
+    // Optional. init: non-zero = started. close: result unused.
+    std::function<int()> init;
+    std::function<int()> close;
+    // 0: done; non-zero: failed (the caller logs it).
+    std::function<int()> keep_alive;
+    // State owned by the vendor's own code; the framework never reads it.
+    int32_t private1 = 0;
+    int32_t private2 = 0;
+    int32_t private3 = 0;
 };
 
 using VendorFactory = VendorDescriptor (*)();
@@ -150,6 +157,9 @@ int vendor_handle_data(const std::string& record);
 void vendor_stop();
 // XOR of every byte of `text`, 0-255 (0 for an empty text).
 int vendor_calc_lrc(std::string_view text);
+
+// True when this build carries an implementation for registry entry `id`.
+bool vendor_is_built(int id);
 
 // Replaces the factory of registry entry `id` (nullptr restores the built-in
 // one). Used by tests to plug a vendor of their own into a slot.

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "netutil.h"
 #include "config.h"
 #include "logcapture.h"
 #include "platform/mcast.h"
@@ -17,27 +18,6 @@
 #include "tmpfiles.h"
 
 namespace {
-
-// A port the kernel just handed out, so parallel tests do not share one.
-int freeUdpPort() {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-int openFds() {
-    int n = 0;
-    DIR* d = opendir("/proc/self/fd");
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-    return n;
-}
 
 McastEvent sampleEvent() {
     McastEvent e;
@@ -150,9 +130,9 @@ TEST_F(McastLoopback, ReceivesRealDatagrams) {
 }
 
 TEST_F(McastLoopback, ReinitDoesNotLeakSockets) {
-    int before = openFds();
+    int before = countOpenFds();
     for (int i = 0; i < 20; ++i) ASSERT_EQ(vornpmsmcast_init_client(kMcastGroup, "127.0.0.1"), 0);
-    EXPECT_EQ(openFds(), before);
+    EXPECT_EQ(countOpenFds(), before);
     ASSERT_EQ(vornpmsmcast_make_and_send_msg(sampleEvent()), 0);
     EXPECT_FALSE(receive().empty());
 }

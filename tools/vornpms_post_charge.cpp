@@ -28,10 +28,18 @@ int main(int argc, char* argv[]) {
     int opt;
     while ((opt = getopt(argc, argv, "r:a:p:")) != -1) {
         switch (opt) {
-            case 'r': room = optarg; break;
-            case 'a': amount = optarg; break;
-            case 'p': port = strtol(optarg, nullptr, 10); break;
-            default: usage(argv[0]); return 1;
+            case 'r':
+                room = optarg;
+                break;
+            case 'a':
+                amount = optarg;
+                break;
+            case 'p':
+                port = strtol(optarg, nullptr, 10);
+                break;
+            default:
+                usage(argv[0]);
+                return 1;
         }
     }
     if (!room || !amount) {

@@ -8,7 +8,6 @@
 
 static constexpr char kLogSrc[] = "io_gwy/request_post";
 
-#if __has_include("db.h")
 #include "db.h"
 
 int svr_requestPost(int fd, const VendorRequests& requests, const std::string& data,
@@ -24,7 +23,9 @@ int svr_requestPost(int fd, const VendorRequests& requests, const std::string& d
     tmpl.charge = f[1].empty() ? 0.0f : static_cast<float>(strtod(f[1].c_str(), nullptr));
     tmpl.description = f[2];
     tmpl.start_time =
-        f[3].empty() ? 0 : static_cast<int64_t>(static_cast<int32_t>(strtol(f[3].c_str(), nullptr, 10)));
+        f[3].empty()
+            ? 0
+            : static_cast<int64_t>(static_cast<int32_t>(strtol(f[3].c_str(), nullptr, 10)));
     tmpl.duration = f[4].empty() ? 0 : static_cast<int32_t>(strtol(f[4].c_str(), nullptr, 10));
     const PMSPostInfo post = pms_post_info_new(std::move(tmpl));
 
@@ -37,11 +38,3 @@ int svr_requestPost(int fd, const VendorRequests& requests, const std::string& d
     return 0;
 }
 
-#else
-// Built without the database layer: there is no posting record to build.
-int svr_requestPost(int, const VendorRequests&, const std::string&, std::string& reply) {
-    VLOG_ERROR(0, "svr_requestPost: built without the database layer");
-    strAppendFmt(reply, "Functionality not implemented");
-    return 4;
-}
-#endif

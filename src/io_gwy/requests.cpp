@@ -243,8 +243,8 @@ int svr_dispatchRequest(int fd, const VendorRequests& rq, int subtype, const std
         case PMS_REQ_CHECK_STATUS:
             return answer_status(fd, subtype, data, rq.check_status, "CHECK_STATUS", reply);
         case PMS_REQ_CHECK_DB_SWAP_STATUS:
-            return answer_status(fd, subtype, data, rq.check_db_swap_status,
-                                 "CHECK_DB_SWAP_STATUS", reply);
+            return answer_status(fd, subtype, data, rq.check_db_swap_status, "CHECK_DB_SWAP_STATUS",
+                                 reply);
     }
     return 4;  // not reached: every subtype 1-14 is handled above
 }

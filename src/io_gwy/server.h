@@ -25,11 +25,11 @@ inline constexpr int SVR_MESSAGE_TIMEOUT_MS = 2000;
 enum ServerStatus : int { SERVER_NONE = 0, SERVER_READY = 1, SERVER_BUSY = 2 };
 
 struct ServerMessage {
-  char begin = SVR_STX;
-  std::string type;     // two characters
-  std::string subtype;  // two characters
-  std::string data;     // empty: no data
-  char end = SVR_ETX;
+    char begin = SVR_STX;
+    std::string type;     // two characters
+    std::string subtype;  // two characters
+    std::string data;     // empty: no data
+    char end = SVR_ETX;
 };
 
 // Listening descriptor on CONTROLADDR (default all addresses):CONTROLPORT, or -1.

@@ -1,8 +1,10 @@
 #include "io_pms/io_common.h"
 
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -12,7 +14,46 @@
 
 static constexpr char kLogSrc[] = "io_pms/io_common";
 
+namespace {
+
+struct DatagramRest {
+    int fd = -1;
+    std::string bytes;  // the datagram last received
+    size_t used = 0;    // how much of it was delivered
+    size_t left() const { return bytes.size() - used; }
+};
+DatagramRest g_rest;
+
+// read() for the readers: on the datagram socket it delivers what is left of
+// the last datagram before receiving the next one.
+ssize_t read_some(int fd, char* buf, size_t len) {
+    if (fd != g_rest.fd) return read(fd, buf, len);
+    if (g_rest.left() == 0) {
+        g_rest.bytes.resize(65536);
+        ssize_t got = recv(fd, g_rest.bytes.data(), g_rest.bytes.size(), 0);
+        g_rest.bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        g_rest.used = 0;
+        if (got <= 0) return got;
+    }
+    size_t n = std::min(len, g_rest.left());
+    g_rest.bytes.copy(buf, n, g_rest.used);
+    g_rest.used += n;
+    return static_cast<ssize_t>(n);
+}
+
+}  // namespace
+
+void ioc_datagram_begin(int fd) {
+    g_rest = DatagramRest{};
+    g_rest.fd = fd;
+}
+
+void ioc_datagram_end(int fd) {
+    if (g_rest.fd == fd) g_rest = DatagramRest{};
+}
+
 int ioc_wait_readable(int fd, int timeout) {
+    if (fd == g_rest.fd && g_rest.left() > 0) return 1;
     for (;;) {
         fd_set readable;
         FD_ZERO(&readable);
@@ -51,7 +92,7 @@ int ioc_read_nbytes(int fd, int timeout, std::string& out, int count) {
         int left = count - done;
         VLOG_DEBUG(4, 1000, "ioc_read_nbytes(): select() on fd %d returned nonzero, read()ing %d bytesleft of %d nbytes",
                    fd, left, count);
-        ssize_t got = read(fd, out.data() + done, static_cast<size_t>(left));
+        ssize_t got = read_some(fd, out.data() + done, static_cast<size_t>(left));
         VLOG_DEBUG(4, 1000, "ioc_read_nbytes(): read() on fd %d of %d bytesleft of %d nbytes returned %d", fd, left,
                    count, static_cast<int>(got));
         if (got > 0) {
@@ -108,7 +149,7 @@ int read_record(const DelimReader& r, int fd, int timeout, std::string_view deli
         if (r.verbose) VLOG_DEBUG(4, 1000, "%s: select returned %d", r.name, ready);
 
         char byte = 0;
-        ssize_t got = read(fd, &byte, 1);
+        ssize_t got = read_some(fd, &byte, 1);
         if (got == 1) {
             if (record.size() >= static_cast<size_t>(kIocMaxRecord)) {
                 VLOG_ERROR(1000, "%s(): Exceeded max buffer size of %u", r.name, kIocMaxRecord + 1u);

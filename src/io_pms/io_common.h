@@ -20,6 +20,13 @@ struct IoStream {
 // Longest record a delimiter reader accepts, delimiter included.
 inline constexpr int kIocMaxRecord = 65535;
 
+// A connected datagram socket hands over a whole datagram per read. Between
+// these two calls the readers keep the part of a datagram they have not
+// delivered yet for their next call instead of losing it (one descriptor at a
+// time: the link has only one).
+void ioc_datagram_begin(int fd);
+void ioc_datagram_end(int fd);
+
 // Waits until `fd` is readable: 1 readable, 0 time-out, -1 failure. A signal
 // that interrupts the wait does not end it (the wait starts again).
 int ioc_wait_readable(int fd, int timeout);

@@ -191,6 +191,9 @@ int io_rs232_open(Rs232Link& link) {
         raw.c_cflag &= ~CSTOPB;
     raw.c_cflag &= ~CRTSCTS;
     raw.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // Records must arrive byte for byte: a line left translating CR to LF (the
+    // kernel's default) would turn a CR delimiter into one never seen.
+    raw.c_iflag &= ~(ICRNL | INLCR | IGNCR | ISTRIP);
     raw.c_lflag &= ~(ICANON | ECHO | ECHOE | ISIG);
     raw.c_oflag &= ~OPOST;
     if (tcsetattr(fd, TCSANOW, &raw) != 0) {

@@ -21,6 +21,13 @@ std::optional<UdpLink> io_udp_init() {
     return link;
 }
 
-int io_udp_open(UdpLink& link) { return io_inet_open(SOCK_DGRAM, link); }
+int io_udp_open(UdpLink& link) {
+    int fd = io_inet_open(SOCK_DGRAM, link);
+    if (fd >= 0) ioc_datagram_begin(fd);
+    return fd;
+}
 
-void io_udp_close(UdpLink& link) { io_inet_close(link); }
+void io_udp_close(UdpLink& link) {
+    ioc_datagram_end(link.fd);
+    io_inet_close(link);
+}

@@ -1,6 +1,7 @@
 // UDP transport of the PMS link: a connected datagram socket to the PMS end
 // given by PMSCOMMOPTS ("host|port"), from PMSCOMMSRCOPTS when set. The link
-// adds no framing of its own.
+// adds no framing of its own: datagrams are read as one byte stream, a record
+// may span datagrams and one datagram may hold several records.
 #pragma once
 
 #include <optional>

@@ -21,7 +21,7 @@ namespace {
 constexpr size_t kMaxAnswerBytes = 1 << 20;
 
 class Socket {
-public:
+  public:
     explicit Socket(int fd) : fd_(fd) {}
     ~Socket() {
         if (fd_ >= 0) close(fd_);
@@ -30,7 +30,7 @@ public:
     Socket& operator=(const Socket&) = delete;
     int fd() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "utils/strutils.h"
+
 int VORN_MSG_DEBUG_LEVEL = 0;
 
 namespace {
@@ -18,17 +20,7 @@ std::vector<std::string> g_secrets;
 LogSink g_sink;
 
 std::string vformat(const char* fmt, va_list ap) {
-    char small[1024];
-    va_list copy;
-    va_copy(copy, ap);
-    int n = vsnprintf(small, sizeof small, fmt, copy);
-    va_end(copy);
-    if (n < 0) return "(unformattable log line)";
-    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(big.data(), big.size(), fmt, ap);
-    big.resize(static_cast<size_t>(n));
-    return big;
+    return strVFormat(fmt, ap).value_or("(unformattable log line)");
 }
 
 void mask_secrets(std::string& line) {

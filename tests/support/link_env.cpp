@@ -61,11 +61,3 @@ std::vector<std::pair<char, std::string>> LinkEnv::trafficLog() const {
 
 int LinkEnv::sigpipes() { return g_sigpipes; }
 
-int countOpenFds() {
-    int n = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++n;
-    }
-    return n;
-}

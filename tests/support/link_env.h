@@ -5,6 +5,8 @@
 // to a vanished peer never ends the test program.
 #pragma once
 
+#include "netutil.h"
+
 #include <csignal>
 #include <string>
 #include <vector>
@@ -34,5 +36,3 @@ private:
     struct sigaction saved_{};
 };
 
-// Descriptors open in this process (/proc/self/fd).
-int countOpenFds();
