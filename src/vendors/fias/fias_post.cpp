@@ -131,7 +131,7 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     out = {};
     FiasValues values{{"PI", room}, {"WS", workstation}, {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
     auto frame = fias_stamped_frame(
-        time(nullptr),
+        v, time(nullptr),
         [&](const std::string& da, const std::string& ti) { return body_from(v.p.inquiry, values, da, ti); },
         v.p.bad_lrc_text);
     if (!frame) {
@@ -278,7 +278,7 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
                                : !post.dialed_digits.empty() ? v.p.post_ps_digits
                                                              : v.p.post_ps_text;
     auto frame = fias_stamped_frame(
-        when, [&](const std::string& d, const std::string& t) { return body_from(layout, values, d, t); },
+        v, when, [&](const std::string& d, const std::string& t) { return body_from(layout, values, d, t); },
         v.p.bad_lrc_text);
     if (!frame) {
         error = "Memory allocation error";
