@@ -210,7 +210,9 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         if (f.tag == "GT") continue;
         fias_take_guest_field(g, f);
     }
-    if ((have_name || (!any_closed && !g.guest_no.empty())) && !close_guest()) {
+    // The end of the record closes the last guest (a PL naming nobody
+    // fails on its missing dates: the room has no guest to post to).
+    if ((have_name || !any_closed) && !close_guest()) {
         error = "Error converting date/time values from the PMS to local datebase values!";
         return 4;
     }
