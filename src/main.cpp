@@ -1,12 +1,25 @@
-#include <cstdio>
+#include <ctime>
+#include <optional>
 
 #include "cmdline.h"
+#include "mainloop.h"
 #include "platform/daemon.h"
 #include "platform/log.h"
+#include "pms_init.h"
 #include "state.h"
 #include "version.h"
 
 static constexpr char kLogSrc[] = "main";
+
+namespace {
+
+// Every way out of a started daemon gives its lock file back.
+int finish(int status) {
+    vornDAEMON_DaemonCleanup(g_daemonize);
+    return status;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     g_vendor_id = -1;
@@ -16,18 +29,15 @@ int main(int argc, char* argv[]) {
     vornMSG_SetStderr(true);
     check_platform_version();
 
-    if (auto status = pms_parse_cmdline(argc, argv)) return *status;
+    if (std::optional<int> status = pms_parse_cmdline(argc, argv)) return *status;
 
-    // A foreground run (-D) holds the lock file too, so that no second daemon
-    // with the same lock file starts beside it.
-    if (!g_daemonize && vornDAEMON_TakeLock(g_lockfile.c_str()) != 0) {
+    VLOG_DEBUG(4, 1000, "main: calling pms_init");
+    if (!pms_init()) {
         VLOG_ERROR(1000, "main: Unable to start PMS");
-        return 1;
+        return finish(1);
     }
-    fprintf(stderr,
-            "%s: the database, control port and PMS link are not built in yet; "
-            "the daemon cannot run.\n",
-            argv[0]);
-    vornDAEMON_DaemonCleanup(g_daemonize);
-    return 1;
+    g_last_scan = time(nullptr);
+    std::optional<unsigned> postdelay = pms_read_postdelay();
+    if (!postdelay) return finish(0);
+    return finish(pms_execute(*postdelay));
 }

@@ -35,7 +35,7 @@ const std::array<VendorFactory, VENDOR_COUNT> kBuiltinVendors = {
     // 2 Hilton OnQ
     nullptr,
     // 3 Agilysys
-    nullptr,
+    agilysys_vendor_descriptor,
     // 4 JDS
     nullptr,
     // 5 Marriott FOSSE

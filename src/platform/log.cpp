@@ -39,8 +39,9 @@ void emit(int priority, std::string line) {
     if (g_to_stderr) {
         line.push_back('\n');
         // One write per line so that lines of concurrent writers do not mix.
-        ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-        (void)ignored;
+        // A reader that has gone would raise SIGPIPE again for every later
+        // line (the daemon's handler logs, too): stop copying instead.
+        if (write(STDERR_FILENO, line.data(), line.size()) < 0 && errno == EPIPE) g_to_stderr = false;
         line.pop_back();
     }
     if (g_sink) g_sink(priority, line);
@@ -119,7 +120,9 @@ void vornMSG_SetStderr(bool on) { g_to_stderr = on; }
 bool vornMSG_GetStderr() { return g_to_stderr; }
 
 void vornMSG_AddSecret(const std::string& secret) {
-    if (secret.empty()) return;
+    // A very short password would mask ordinary words in every line; where the
+    // daemon logs a password itself it writes "****" in its place anyway.
+    if (secret.size() < 4) return;
     for (const auto& s : g_secrets)
         if (s == secret) return;
     g_secrets.push_back(secret);

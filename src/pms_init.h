@@ -1,0 +1,21 @@
+// Bringing the daemon up: configuration, detaching (or, in the foreground,
+// the lock file), database, signal handlers, multicast client, control port,
+// PMS link and vendor. Called once from main and again by the main loop at
+// every time-out while the PMS link is closed.
+#pragma once
+
+#include <optional>
+
+// 1 when the daemon may run (even with the PMS link still closed), 0 when it
+// cannot. Nothing it sets up again on a retry is left behind by the last try.
+int pms_init();
+
+// SIGPIPE is raised by the link layer itself from inside a failed read (and
+// by the kernel inside a write to a PMS that has gone), so it is handled at
+// once: the control server goes BUSY and the link is closed, to be reopened
+// at the next time-out.
+void handle_sigpipe(int sig);
+
+// POSTDELAY in seconds (a whole number above 0), or nullopt after logging why
+// the daemon cannot run with it.
+std::optional<unsigned> pms_read_postdelay();

@@ -1,0 +1,109 @@
+#include "scan.h"
+
+#include <syslog.h>
+
+#include <cmath>
+#include <ctime>
+
+#include "config.h"
+#include "db.h"
+#include "io_gwy/server.h"
+#include "platform/log.h"
+#include "platform/mcast.h"
+#include "state.h"
+#include "vendor.h"
+
+static constexpr char kLogSrc[] = "scan";
+
+namespace {
+
+// "%F,%T" of local `t`, as the BILLING line carries it.
+std::string billingStamp(time_t t) {
+    struct tm tmv {};
+    localtime_r(&t, &tmv);
+    char buf[21] = "";
+    strftime(buf, sizeof buf, "%F,%T", &tmv);
+    return buf;
+}
+
+// Posts one record; true when the vendor took it.
+bool postOne(VendorDescriptor& vendor, const PMSPostInfo& rec) {
+    std::string reply;
+    // Through a copy: the vendor may restart itself while posting.
+    auto post = vendor.post_charge;
+    int rc = post ? post(rec, reply) : 3;
+    if (rc != 0) {
+        if (!reply.empty())
+            VLOG_INFO("pms_db_scan_and_post: Unsuccessful post - [%s]", reply.c_str());
+        else
+            VLOG_INFO("pms_db_scan_and_post: Unsuccessful post");
+        return false;
+    }
+    VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: Successful post amt[%0.2f], loc[%s], seq[%ld]",
+               static_cast<double>(rec.charge), rec.room.c_str(), static_cast<long>(rec.db_seqno));
+    time_t now = time(nullptr);
+    db_mark_posted(rec, 1);
+    vornMSG_Syslog(LOG_INFO, "BILLING posted %ld %s %s %0.2f %s", static_cast<long>(rec.db_seqno),
+                   billingStamp(now).c_str(), rec.room.c_str(), static_cast<double>(rec.charge),
+                   rec.mac.c_str());
+    g_last_post = now;
+    return true;
+}
+
+int keepAlive(VendorDescriptor& vendor) {
+    auto keep_alive = vendor.keep_alive;
+    return keep_alive ? keep_alive() : 0;
+}
+
+}  // namespace
+
+void pms_db_scan_and_post() {
+    VendorDescriptor* vendor = vendor_current();
+    if (!vendor) {
+        VLOG_INFO("pms_db_scan_and_post: Skipping DB scan because the PMS is NOT connected");
+        return;
+    }
+    if (g_vendor_id == VENDOR_HTNG) {
+        VLOG_DEBUG(2, 1000, "pms_db_scan_and_post: Skipping DB scan because the vendor is HTNG");
+        if (keepAlive(*vendor) != 0) VLOG_INFO("pms_db_scan_and_post: Keep Alive message failed");
+        return;
+    }
+    if (!svr_isReady()) {
+        VLOG_DEBUG(2, 1000,
+                   "pms_db_scan_and_post: Skipping DB scan because the vendor PMS is not yet ready to "
+                   "accept charge postings");
+        return;
+    }
+
+    const bool post_zero = config_get_flag_unless_zero("POST_ZERO_CHARGE");
+    VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: Starting DB scan for unposted charge records, post zero = %d",
+               post_zero ? 1 : 0);
+    int64_t count = 0;
+    std::optional<PMSPostInfoList> list = db_scan_unposted(&count, g_vendor_id);
+    int posted = 0;
+    if (list && count > 0) {
+        for (const PMSPostInfo& rec : *list) {
+            // A charge that is not a number is not zero: it goes to the vendor.
+            if (rec.charge == 0.0f && !post_zero) {
+                VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: not posting zero charge");
+                db_mark_posted(rec, 1);
+                continue;
+            }
+            // The vendor (or a signal during its exchange) may have stopped it.
+            VendorDescriptor* current = vendor_current();
+            if (!current) break;
+            if (postOne(*current, rec)) ++posted;
+        }
+        if (posted > 0) return;
+    }
+
+    vendor = vendor_current();
+    VLOG_DEBUG(4, 1000, "pms_db_scan_and_post: About to send keep alive message");
+    if (vendor && keepAlive(*vendor) != 0) VLOG_INFO("pms_db_scan_and_post: Keep Alive message failed");
+    VLOG_DEBUG(4, 1000, "pms_db_scan_and_post: keep alive message has been sent");
+    VLOG_DEBUG(4, 1000, "pms_db_scan_and_post: sending keep alive mcast");
+    McastEvent ev;
+    ev.code = MCAST_KEEPALIVE;
+    ev.room = "        ";
+    vornpmsmcast_make_and_send_msg(ev);
+}
