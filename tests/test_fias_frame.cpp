@@ -151,7 +151,7 @@ TEST_F(FiasSerial, StampedFrameAvoidsEnqAndZeroLrc) {
         }
     }
     ASSERT_GE(hit, 0);
-    auto frame = fias_stamped_frame(hit, body_of, "bad checksum %c for %s, modify");
+    auto frame = fias_stamped_frame(vendor(), hit, body_of, "bad checksum %c for %s, modify");
     ASSERT_TRUE(frame);
     char l = frame->back();
     EXPECT_NE(l, ENQ);

@@ -63,6 +63,12 @@ TEST_F(FiasGuest, CheckInAndCheckOutOfOneGuestOrTheRoom) {
     EXPECT_EQ(row[0], (std::vector<std::string>{"John", "3", "EN", "7", "2026-12-01 00:00:00", "2026-12-15 11:00:00",
                                                 "0", std::string(79, 'u')}));
 
+    // A swap-flagged check-in replaces the guest's current record.
+    ASSERT_EQ(receive("GI|RN101|G#55|GNSmith|GFJohn|GA261201|GD261216|DA261201|TI120000|SF|"), 1);
+    EXPECT_EQ(announcement().code, MCAST_CHECKOUT);
+    EXPECT_EQ(announcement().code, MCAST_CHECKIN);
+    EXPECT_EQ(current("101"), "55");
+
     ASSERT_EQ(receive("GI|RN101|G#56|GNSmith|GFJane|GA261201|GD261215|DA261201|TI120100|"), 1);
     announcement();
     std::string s55 = session("101", "55"), s56 = session("101", "56");
@@ -115,6 +121,10 @@ TEST_F(FiasGuest, GuestChangeUpdatesAddsOrMovesTheRoom) {
                          "pms_is_stale = 0"),
               "305/Brown-Smith");
     EXPECT_EQ(db_->value("SELECT ses_room_no FROM session_info WHERE ses_seq_no = " + s60), "305");
+
+    // A move that does not name its guest changes nothing.
+    EXPECT_EQ(receive("GC|RN401|RO305|GFAnn|"), 2);
+    EXPECT_EQ(db_->value("SELECT count(*) FROM pms_guests WHERE pms_room = '401'"), "0");
 
     // Without GA/GD the move announces 0.
     ASSERT_EQ(receive("GC|RN306|RO305|G#60|GFAnn|GNBrown-Smith|"), 1);

@@ -183,4 +183,11 @@ TEST_F(FiasPost, InquiryRefusedByThePms) {
     EXPECT_EQ(result.get(), 4);
     EXPECT_EQ(reply, "PA from PI for room 101, NG - No guest");
     EXPECT_TRUE(pms_->quiet(200));  // no posting follows
+
+    // A PL that names no guest gives nobody to post to.
+    result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|"));
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|");
+    EXPECT_EQ(result.get(), 4);
+    EXPECT_TRUE(pms_->quiet(200));
 }

@@ -120,7 +120,9 @@ void vornMSG_SetStderr(bool on) { g_to_stderr = on; }
 bool vornMSG_GetStderr() { return g_to_stderr; }
 
 void vornMSG_AddSecret(const std::string& secret) {
-    if (secret.empty()) return;
+    // A very short password would mask ordinary words in every line; where the
+    // daemon logs a password itself it writes "****" in its place anyway.
+    if (secret.size() < 4) return;
     for (const auto& s : g_secrets)
         if (s == secret) return;
     g_secrets.push_back(secret);

@@ -32,7 +32,7 @@ void vornMSG_SetStderr(bool on);
 bool vornMSG_GetStderr();
 
 // Values that must never appear in a line (database and SFTP passwords); each
-// occurrence is written as "****".
+// occurrence is written as "****". Texts shorter than four bytes are not masked.
 void vornMSG_AddSecret(const std::string& secret);
 void vornMSG_ClearSecrets();
 

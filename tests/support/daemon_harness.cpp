@@ -2,18 +2,17 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <dirent.h>
 #include <sstream>
 #include <thread>
 
 #include "ctl_support.h"
 #include "loopback_peer.h"
+#include "netutil.h"
 #include "procrun.h"
 
 namespace {
@@ -23,8 +22,8 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 DaemonHarness::DaemonHarness() : db_(std::make_unique<PgTestDb>()) {
-    control_port_ = freeLoopbackPort(SOCK_STREAM);
-    mcast_port_ = freeLoopbackPort(SOCK_DGRAM);
+    control_port_ = freeTcpPort();
+    mcast_port_ = freeUdpPort();
     lock_ = dir_.path() + "/vornpms.lock";
     log_path_ = dir_.path() + "/daemon.log";
 }
@@ -114,16 +113,7 @@ int DaemonHarness::stop(int sig, int timeout_ms) {
     return -1;
 }
 
-int DaemonHarness::openFds() const {
-    std::string path = "/proc/" + std::to_string(pid_) + "/fd";
-    DIR* d = opendir(path.c_str());
-    if (!d) return -1;
-    int n = 0;
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') ++n;
-    closedir(d);
-    return n;
-}
+int DaemonHarness::openFds() const { return countOpenFds(pid_); }
 
 long DaemonHarness::cpuTicks() const {
     std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");

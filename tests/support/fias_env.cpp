@@ -1,5 +1,11 @@
 #include "fias_env.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <sstream>
 
 #include "db.h"
@@ -83,4 +89,48 @@ std::string FiasTest::nextAnnouncement(int timeout_ms) {
         return "";
     }
     return *d;
+}
+
+std::vector<CtlMessage> controlRequest(int port, int subtype, const std::string& data) {
+    std::vector<CtlMessage> out;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return out;
+    }
+    char head[8];
+    snprintf(head, sizeof head, "%02d%02d", 1, subtype);
+    std::string req = std::string(1, '\x02') + head + data + '\x03';
+    if (write(fd, req.data(), req.size()) != static_cast<ssize_t>(req.size())) {
+        close(fd);
+        return out;
+    }
+    std::string buf;
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (poll(&pfd, 1, 15000) <= 0) break;
+        char chunk[1024];
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0) break;
+        buf.append(chunk, static_cast<size_t>(n));
+    }
+    close(fd);
+    size_t pos = 0;
+    for (;;) {
+        size_t stx = buf.find('\x02', pos);
+        if (stx == std::string::npos) break;
+        size_t etx = buf.find('\x03', stx);
+        if (etx == std::string::npos || etx < stx + 5) break;
+        CtlMessage m;
+        m.type = std::stoi(buf.substr(stx + 1, 2));
+        m.subtype = std::stoi(buf.substr(stx + 3, 2));
+        m.text = buf.substr(stx + 5, etx - stx - 5);
+        out.push_back(m);
+        pos = etx + 1;
+    }
+    return out;
 }

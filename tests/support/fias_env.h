@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,17 @@ protected:
     std::unique_ptr<McastWatch> mcast_;
     std::string vip_path_;
 };
+
+// One message of the control port as a client sees it.
+struct CtlMessage {
+    int type = 0;
+    int subtype = 0;
+    std::string text;
+};
+// Sends one request to 127.0.0.1:port and reads messages until the daemon
+// closes the connection (15 s per read: some answers wait 5 or 10 s
+// for the PMS).
+std::vector<CtlMessage> controlRequest(int port, int subtype, const std::string& data);
 
 // "1 100\n2 90\n3 80 ... 10 10\n": code c posts 110 - 10c percent.
 std::string fiasVipFile();

@@ -81,13 +81,6 @@ bool FiasPeer::accept(int timeout_ms) {
     return fd_ >= 0;
 }
 
-void FiasPeer::hangUp() {
-    if (!serial_ && fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
-    }
-}
-
 char FiasPeer::lrc(std::string_view text) {
     unsigned char x = 0;
     for (char c : text) x ^= static_cast<unsigned char>(c);
@@ -212,10 +205,4 @@ std::optional<std::string> McastWatch::next(int timeout_ms) {
     ssize_t n = recv(fd_, buf, sizeof buf, 0);
     if (n < 0) return std::nullopt;
     return std::string(buf, static_cast<size_t>(n));
-}
-
-std::vector<std::string> McastWatch::drain(int ms) {
-    std::vector<std::string> out;
-    while (auto d = next(ms)) out.push_back(*d);
-    return out;
 }

@@ -25,8 +25,6 @@ public:
 
     // TCP: accepts the daemon's connection (waits up to timeout_ms).
     bool accept(int timeout_ms = 5000);
-    // Drops the daemon's connection (TCP) so that its next read fails.
-    void hangUp();
 
     // Frame around a body: STX body ETX, plus the LRC on the serial line.
     std::string frame(std::string_view body) const;
@@ -77,8 +75,6 @@ public:
     int port() const { return port_; }
     // Next datagram, or nullopt after timeout_ms.
     std::optional<std::string> next(int timeout_ms = 2000);
-    // Every datagram that arrives within ms.
-    std::vector<std::string> drain(int ms = 300);
 
 private:
     int fd_ = -1;

@@ -166,7 +166,7 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
 
 }  // namespace
 
-bool fias_link_is_serial() { return link_kind() == Link::Serial; }
+bool fias_serial_rules(const FiasVendor& v) { return v.p.serial_rules_everywhere || link_kind() == Link::Serial; }
 
 void fias_count_failure(FiasVendor& v, const char* what) {
     ++v.s.fail_count;
@@ -175,12 +175,13 @@ void fias_count_failure(FiasVendor& v, const char* what) {
 
 int fias_read_msg(FiasVendor& v, int timeout, std::string& body) {
     body.clear();
+    if (v.p.read_override) return v.p.read_override(v, timeout, body);
     if (v.s.fail_count > 10) close_after_failures(v);
-    switch (link_kind()) {
-        case Link::Tcp: return read_tcp(v, timeout, body);
-        case Link::Serial: return read_serial(v, timeout, body);
-        default: VLOG_ERROR(0, "Link down or invalid"); return -1;
-    }
+    Link kind = link_kind();
+    if (kind != Link::Other && fias_serial_rules(v)) return read_serial(v, timeout, body);
+    if (kind == Link::Tcp) return read_tcp(v, timeout, body);
+    VLOG_ERROR(0, "Link down or invalid");
+    return -1;
 }
 
 int fias_read_response(FiasVendor& v, std::string& body) {
@@ -191,29 +192,30 @@ int fias_read_flush(FiasVendor& v, std::string& body) {
     return fias_read_msg(v, static_cast<int>(config_get_number("FLUSHTIMEOUT", 5)), body);
 }
 
-std::string fias_frame(std::string_view body) {
+std::string fias_frame(const FiasVendor& v, std::string_view body) {
     std::string frame;
     frame.reserve(body.size() + 3);
     frame += kFiasSTX;
     frame += body;
     frame += kFiasETX;
-    if (fias_link_is_serial()) frame += static_cast<char>(vendor_calc_lrc(std::string_view(frame).substr(1)));
+    if (fias_serial_rules(v)) frame += static_cast<char>(vendor_calc_lrc(std::string_view(frame).substr(1)));
     return frame;
 }
 
 int fias_write_msg(FiasVendor& v, std::string_view body) {
     if (body.empty()) return 0;
-    return fias_write_frame(v, fias_frame(body));
+    return fias_write_frame(v, fias_frame(v, body));
 }
 
 int fias_write_frame(FiasVendor& v, std::string_view frame) {
     if (frame.empty()) return 0;
+    if (v.p.write_override) return v.p.write_override(v, frame);
     int n = 0;
     while (n <= v.s.retries) {
         if (!link_write(frame)) return 0;
         Link kind = link_kind();
-        if (kind == Link::Tcp) return 1;
-        if (kind != Link::Serial) {
+        if (kind == Link::Tcp && !fias_serial_rules(v)) return 1;
+        if (kind == Link::Other || !fias_serial_rules(v)) {
             VLOG_ERROR(0, "Unsupported %s communication protocol!", v.p.proto_name);
             return 0;
         }
@@ -226,7 +228,7 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
         if (r == 0) {
             VLOG_DEBUG(2, 0, "Timeout receiving response.. Sending ENQ");
             write_byte(kFiasENQ);
-            Enquiry e = enquire(v, true);
+            Enquiry e = enquire(v, v.p.enquiry_counts_failures);
             if (e == Enquiry::Acked) return 1;
             if (e == Enquiry::Failed) return 0;
             ++n;
@@ -254,9 +256,9 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
 }
 
 std::optional<std::string> fias_stamped_frame(
-    time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
+    const FiasVendor& v, time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
     const char* bad_text) {
-    bool serial = fias_link_is_serial();
+    bool serial = fias_serial_rules(v);
     for (int offset = 0;; ++offset) {
         std::string da, ti;
         if (!fias_date_time(when, da, ti, offset)) return std::nullopt;

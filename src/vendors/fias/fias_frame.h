@@ -12,8 +12,9 @@
 
 #include "vendors/fias/fias_profile.h"
 
-// True when frames on the current link carry an LRC and are acknowledged.
-bool fias_link_is_serial();
+// True when frames on the current link carry an LRC and are acknowledged
+// (RS232, or every link for a vendor that always works that way).
+bool fias_serial_rules(const FiasVendor& v);
 
 // Reads one record: > 0 with `body` set (without STX, ETX and LRC), 0 on
 // time-out, -1 on error.
@@ -28,14 +29,14 @@ int fias_write_msg(FiasVendor& v, std::string_view body);
 int fias_write_frame(FiasVendor& v, std::string_view frame);
 
 // STX body ETX, plus the LRC on a serial link.
-std::string fias_frame(std::string_view body);
+std::string fias_frame(const FiasVendor& v, std::string_view body);
 
 // Builds a frame of a record that carries the time of sending. On a serial
 // link an LRC of ENQ or 0 makes it rebuild DA/TI with the seconds raised by
 // 1, 2 and 3. `body_of` makes the body from DA and TI (nullopt: failure).
 // `bad_text` is the debug format logged on a collision ("%c", "%s").
 std::optional<std::string> fias_stamped_frame(
-    time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
+    const FiasVendor& v, time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
     const char* bad_text);
 
 // Reads and dispatches whatever the PMS has sent before a request goes out.

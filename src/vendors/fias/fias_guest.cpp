@@ -118,6 +118,11 @@ int fias_cmd_guest_data_change(FiasVendor& v, const std::string& body) {
     GuestRecord r = collect(*rec);
     const FiasGuestFields& g = r.g;
     if (!r.old_room.empty()) {
+        // A move without its target or guest would rewrite rows it cannot name.
+        if (g.room.empty() || g.guest_no.empty()) {
+            VLOG_ERROR(0, "Room move from [%s] without new room or guest number, ignored", r.old_room.c_str());
+            return 2;
+        }
         std::string sql = strFormat(
             "UPDATE pms_guests set pms_room = '%s' WHERE pms_room = '%s'  and pms_guest_no = '%s'  and pms_psi_no = "
             "%d  and pms_is_stale = 0",

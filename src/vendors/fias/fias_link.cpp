@@ -110,7 +110,7 @@ bool fias_load_settings(FiasVendor& v) {
 
 int fias_vendor_init(FiasVendor& v) {
     if (!fias_load_settings(v)) return 0;
-    if (!fias_link_is_serial()) {
+    if (!fias_serial_rules(v)) {
         const char* pre = v.p.prefix;
         std::string rec;
         VLOG_DEBUG(4, 0, "%s_vendor_init: read flush a", pre);
@@ -165,14 +165,14 @@ int fias_describe_link(FiasVendor& v) {
         if (wanted(r.when, v, online_msgs, online_folio)) records.push_back(r.body);
 
     auto frame = fias_stamped_frame(
-        time(nullptr),
+        v, time(nullptr),
         [](const std::string& da, const std::string& ti) -> std::optional<std::string> {
             return strFormat("LD|DA%s|IFWW|TI%s|V#%s|", da.c_str(), ti.c_str(), kVersion);
         },
         v.p.ld_bad_lrc_text);
     if (!frame) return 0;
 
-    if (fias_link_is_serial()) {
+    if (fias_serial_rules(v)) {
         std::string rec;
         VLOG_DEBUG(4, 0, "%s_describe_link: read flush aa", pre);
         while (fias_read_flush(v, rec) > 0) {
@@ -298,7 +298,7 @@ int fias_handle_db_swap(FiasVendor& v) {
 int fias_keep_alive(FiasVendor& v) {
     const char* pre = v.p.prefix;
     const char* type = v.p.keepalive_type;
-    if (fias_link_is_serial() && !v.p.keepalive_on_serial) {
+    if (fias_serial_rules(v) && !v.p.keepalive_on_serial) {
         VLOG_DEBUG(4, 0, "%s_link_keep_alive: rs232, no keep alive required", pre);
         return 0;
     }

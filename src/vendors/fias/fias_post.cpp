@@ -131,7 +131,7 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     out = {};
     FiasValues values{{"PI", room}, {"WS", workstation}, {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
     auto frame = fias_stamped_frame(
-        time(nullptr),
+        v, time(nullptr),
         [&](const std::string& da, const std::string& ti) { return body_from(v.p.inquiry, values, da, ti); },
         v.p.bad_lrc_text);
     if (!frame) {
@@ -210,7 +210,9 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         if (f.tag == "GT") continue;
         fias_take_guest_field(g, f);
     }
-    if ((have_name || (!any_closed && !g.guest_no.empty())) && !close_guest()) {
+    // The end of the record closes the last guest (a PL naming nobody
+    // fails on its missing dates: the room has no guest to post to).
+    if ((have_name || !any_closed) && !close_guest()) {
         error = "Error converting date/time values from the PMS to local datebase values!";
         return 4;
     }
@@ -278,7 +280,7 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
                                : !post.dialed_digits.empty() ? v.p.post_ps_digits
                                                              : v.p.post_ps_text;
     auto frame = fias_stamped_frame(
-        when, [&](const std::string& d, const std::string& t) { return body_from(layout, values, d, t); },
+        v, when, [&](const std::string& d, const std::string& t) { return body_from(layout, values, d, t); },
         v.p.bad_lrc_text);
     if (!frame) {
         error = "Memory allocation error";

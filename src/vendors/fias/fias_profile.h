@@ -7,6 +7,7 @@
 #include <array>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Control bytes of the FIAS link.
@@ -36,6 +37,8 @@ struct FiasLinkRecord {
     unsigned when;
 };
 
+struct FiasVendor;
+
 // A record layout: type and fields between '|'. A field of exactly two
 // characters is a tag filled from the record's values (TA, RN, P# ...); a
 // longer one is written as it stands ("PTC", "SO123", "IDELI").
@@ -51,6 +54,12 @@ struct FiasProfile {
     // Framing and handshake.
     int default_retries;      // frame sent at most retries + 1 times
     bool reads_msg_retries;   // MSG_RETRIES replaces the default
+    bool serial_rules_everywhere;  // LRC and ACK/NAK on every link type, not only RS232
+    bool enquiry_counts_failures;  // unanswered enquiries count towards closing the link
+    // A vendor whose handshake differs replaces the reading or sending rules
+    // here; nullptr keeps the FIAS rules.
+    int (*read_override)(FiasVendor& v, int timeout, std::string& body);
+    int (*write_override)(FiasVendor& v, std::string_view frame);
 
     // Link life.
     const char* keepalive_type;  // "LS" or "LA"

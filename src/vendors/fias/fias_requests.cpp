@@ -35,8 +35,12 @@ std::string folio_item(const std::string& guest, const std::string& text, time_t
 // A value from a control client goes into a PMS record: it must not carry
 // the field separator or control bytes that would reframe the record.
 bool record_safe(const std::string& s) {
-    for (unsigned char c : s)
-        if (c == '|' || c < 0x20 || c == 0x7f) return false;
+    for (unsigned char c : s) {
+        if (c == '|' || c < 0x20 || c == 0x7f) {
+            VLOG_ERROR(0, "Refusing request value [%s]: it cannot be sent in a PMS record", s.c_str());
+            return false;
+        }
+    }
     return true;
 }
 
