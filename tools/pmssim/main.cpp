@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -169,10 +170,8 @@ private:
         std::string line;
         while (!quit_ && !paused() && commands.next(line)) {
             SimCmd c = sim_run_command(line, ctx_.hotel());
-            if (c.kind != SimCmdKind::None || line.find_first_not_of(" \t\r") != std::string::npos) {
-                if (line.find_first_not_of(" \t\r") != std::string::npos && line[line.find_first_not_of(" \t")] != '#')
-                    sim_note("command: %s", line.c_str());
-            }
+            size_t first = line.find_first_not_of(" \t\r");
+            if (first != std::string::npos && line[first] != '#') sim_note("command: %s", line.c_str() + first);
             switch (c.kind) {
                 case SimCmdKind::None: break;
                 case SimCmdKind::Event:

@@ -140,6 +140,9 @@ private:
 
     // ---- framing ----
 
+    // A frame longer than any FIAS record is noise: dropped.
+    static constexpr size_t kMaxFrame = 64 * 1024;
+
     void tcpByte(char c) {
         if (c == STX) {
             in_frame_ = true;
@@ -149,8 +152,11 @@ private:
         } else if (c == ETX) {
             in_frame_ = false;
             handle(frame_);
-        } else {
+        } else if (frame_.size() < kMaxFrame) {
             frame_ += c;
+        } else {
+            sim_note("frame longer than %zu bytes dropped", kMaxFrame);
+            in_frame_ = false;
         }
     }
 
@@ -174,8 +180,11 @@ private:
                 want_lrc_ = true;
             } else if (c == STX) {
                 frame_.clear();
-            } else {
+            } else if (frame_.size() < kMaxFrame) {
                 frame_ += c;
+            } else {
+                sim_note("frame longer than %zu bytes dropped", kMaxFrame);
+                in_frame_ = false;
             }
             return;
         }

@@ -179,7 +179,7 @@ std::unique_ptr<SimTransport> sim_tcp_listen(const std::string& host_port, std::
     addr.sin_port = htons(static_cast<uint16_t>(port));
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
         error = "cannot listen on " + host_port + ": " + strerror(errno);
         if (fd >= 0) close(fd);
