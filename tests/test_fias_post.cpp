@@ -123,6 +123,24 @@ TEST_F(FiasPost, VipDiscountPostsPartAndRecordsTheRest) {
     EXPECT_EQ(db_->value("SELECT count(*) FROM pms_discounts"), "1");
 }
 
+TEST_F(FiasPost, BookedChargeStandsWhenTheDiscountRowIsNotStored) {
+    begin(false, "VIP=1\n");
+    db_->exec("INSERT INTO pms_guests (pms_room, pms_guest_no, pms_name_last, pms_vip_status) VALUES "
+              "('101', '55', 'Smith', '3')");
+    // The discount insert adds no row; the PMS has booked the charge all the same.
+    db_->exec("CREATE RULE no_discounts AS ON INSERT TO pms_discounts DO INSTEAD NOTHING");
+    PMSPostInfo p = charge("101", 10.00f);
+    std::string reply;
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|G#55|GNSmith|GV3|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA800|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"))
+        << pms_->lastBody();
+    pms_->sendRecord("PA|ASOK|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 0) << reply;
+    EXPECT_EQ(db_->value("SELECT count(*) FROM pms_discounts"), "0");
+}
+
 TEST_F(FiasPost, PsPostingsRoundingAndAnswersThatAreNoPosting) {
     begin(false, "USE_PS_POST=1\n");
     std::string reply;

@@ -318,11 +318,10 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
                 "pms_discount ) VALUES (nextval('pms_discount_seq'), '%s', '%s', '%s', %d, %f)",
                 db_local_time_text(time(nullptr)).c_str(), db_escape_or_empty(post.room).c_str(),
                 db_escape_or_empty(guest_no).c_str(), vip_code, discount);
-            if (db_command(sql.c_str()) == 0) {
+            // The PMS has booked the charge: whatever happens to the discount
+            // row, the posting stands, or the next scan would post it twice.
+            if (db_command(sql.c_str()) <= 0)
                 VLOG_ERROR(0, "Unable to add client discount info to database");
-                error = "Unable to add client discount info to database";
-                return 4;
-            }
         } else {
             VLOG_DEBUG(3, 0, "Refusing to add negligible amount to slush fund (pms_discounts)");
         }
