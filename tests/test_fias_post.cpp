@@ -4,7 +4,10 @@
 
 #include "db.h"
 #include "fias_env.h"
+#include "io_gwy/server.h"
 #include "logcapture.h"
+#include "scan.h"
+#include "state.h"
 #include "vendor.h"
 #include "vendors/fias/fias_record.h"
 
@@ -120,6 +123,24 @@ TEST_F(FiasPost, VipDiscountPostsPartAndRecordsTheRest) {
     EXPECT_EQ(db_->value("SELECT count(*) FROM pms_discounts"), "1");
 }
 
+TEST_F(FiasPost, BookedChargeStandsWhenTheDiscountRowIsNotStored) {
+    begin(false, "VIP=1\n");
+    db_->exec("INSERT INTO pms_guests (pms_room, pms_guest_no, pms_name_last, pms_vip_status) VALUES "
+              "('101', '55', 'Smith', '3')");
+    // The discount insert adds no row; the PMS has booked the charge all the same.
+    db_->exec("CREATE RULE no_discounts AS ON INSERT TO pms_discounts DO INSTEAD NOTHING");
+    PMSPostInfo p = charge("101", 10.00f);
+    std::string reply;
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|G#55|GNSmith|GV3|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA800|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"))
+        << pms_->lastBody();
+    pms_->sendRecord("PA|ASOK|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 0) << reply;
+    EXPECT_EQ(db_->value("SELECT count(*) FROM pms_discounts"), "0");
+}
+
 TEST_F(FiasPost, PsPostingsRoundingAndAnswersThatAreNoPosting) {
     begin(false, "USE_PS_POST=1\n");
     std::string reply;
@@ -190,4 +211,25 @@ TEST_F(FiasPost, InquiryRefusedByThePms) {
     pms_->sendRecord("PL|DA261208|TI101010|RN101|");
     EXPECT_EQ(result.get(), 4);
     EXPECT_TRUE(pms_->quiet(200));
+}
+
+TEST_F(FiasPost, ScanAndPostCycleMarksTheRowAndLogsBilling) {
+    begin(false);
+    g_vendor_id = VENDOR_MICROS_FIDELIO;
+    svr_setReady();
+    std::string seq = db_->value(
+        "INSERT INTO session_info (ses_room_no, ses_reg_time_dt, ses_reg_expire_dt, ses_amount, ses_mac) VALUES "
+        "('101', now() - interval '1 hour', now(), 3.00, '00:1a:2b:3c:4d:5e') RETURNING ses_seq_no");
+    LogCapture log;
+    auto cycle = async([] { pms_db_scan_and_post(); });
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA300|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"))
+        << pms_->lastBody();
+    pms_->sendRecord("PA|ASOK|DA261208|TI101012|");
+    cycle.get();
+    g_vendor_id = -1;
+    EXPECT_EQ(db_->value("SELECT ses_posted_flag FROM session_info WHERE ses_seq_no = " + seq), "1");
+    EXPECT_TRUE(log.contains("BILLING posted " + seq + " ")) << "no BILLING line";
+    EXPECT_TRUE(log.contains(" 101 3.00 00:1a:2b:3c:4d:5e"));
 }

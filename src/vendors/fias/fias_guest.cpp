@@ -21,6 +21,15 @@ struct GuestRecord {
     bool swap = false;
 };
 
+// The record's fields, or nullopt after logging that it has none.
+std::optional<FiasRecord> parse_incoming(const std::string& body, const char* what, const char* sep) {
+    auto rec = fias_parse(body);
+    if (!rec)
+        VLOG_ERROR(0, "Unable to parse the incoming %s message into the individual tokens! Message = '%s'%sdelimiter = '%c'",
+                   what, body.c_str(), sep, '|');
+    return rec;
+}
+
 GuestRecord collect(const FiasRecord& rec) {
     GuestRecord r;
     for (const auto& f : rec.fields) {
@@ -30,25 +39,6 @@ GuestRecord collect(const FiasRecord& rec) {
         else if (f.tag != "GT") fias_take_guest_field(r.g, f);
     }
     return r;
-}
-
-PmsGuest guest_row(const FiasGuestFields& g, const std::string& arrival, const std::string& departure,
-                   const std::string& created) {
-    PmsGuest row;
-    row.room = g.room;
-    row.guest_no = g.guest_no;
-    row.first = g.first;
-    row.last = g.last;
-    row.vip = g.vip;
-    row.language = g.language;
-    row.group = g.group;
-    row.arrival = arrival;
-    row.departure = departure;
-    row.created = created;
-    row.no_post = g.no_post;
-    row.user = g.user.text;
-    row.user_count = g.user.last_index;
-    return row;
 }
 
 // Seconds of a PMS date for an announcement; 0 when absent or unreadable.
@@ -69,30 +59,18 @@ bool is_decimal(const std::string& s) {
 }  // namespace
 
 int fias_cmd_guest_checkin(FiasVendor&, const std::string& body) {
-    auto rec = fias_parse(body);
-    if (!rec) {
-        VLOG_ERROR(0,
-                   "Unable to parse the incoming Checkin message into the individual tokens! Message = '%s', "
-                   "delimiter = '%c'",
-                   body.c_str(), '|');
-        return 0;
-    }
+    auto rec = parse_incoming(body, "Checkin", ", ");
+    if (!rec) return 0;
     GuestRecord r = collect(*rec);
-    std::string arrival, departure, created;
-    if (!fias_guest_dates(r.g, arrival, departure, created)) return 0;
+    auto row = fias_guest_row(r.g);
+    if (!row) return 0;
     if (r.swap) db_pms_guests_mark_guest_stale(r.g.room, r.g.guest_no, 1);
-    return db_pms_guests_add(guest_row(r.g, arrival, departure, created));
+    return db_pms_guests_add(*row);
 }
 
 int fias_cmd_guest_checkout(FiasVendor&, const std::string& body) {
-    auto rec = fias_parse(body);
-    if (!rec) {
-        VLOG_ERROR(0,
-                   "Unable to parse the incoming Checkout message into the individual tokens! Message = '%s'; "
-                   "delimiter = '%c'",
-                   body.c_str(), '|');
-        return 0;
-    }
+    auto rec = parse_incoming(body, "Checkout", "; ");
+    if (!rec) return 0;
     GuestRecord r = collect(*rec);
     const std::string& room = r.g.room;
     bool share = !r.share.empty() && (r.share[0] == 'Y' || r.share[0] == 'y');
@@ -107,14 +85,8 @@ int fias_cmd_guest_checkout(FiasVendor&, const std::string& body) {
 }
 
 int fias_cmd_guest_data_change(FiasVendor& v, const std::string& body) {
-    auto rec = fias_parse(body);
-    if (!rec) {
-        VLOG_ERROR(0,
-                   "Unable to parse the incoming Guest Change message into the individual tokens! Message = '%s'; "
-                   "delimiter = '%c'",
-                   body.c_str(), '|');
-        return 0;
-    }
+    auto rec = parse_incoming(body, "Guest Change", "; ");
+    if (!rec) return 0;
     GuestRecord r = collect(*rec);
     const FiasGuestFields& g = r.g;
     if (!r.old_room.empty()) {
@@ -146,26 +118,19 @@ int fias_cmd_guest_data_change(FiasVendor& v, const std::string& body) {
         vornpmsmcast_make_and_send_msg(ev);
         return 1;
     }
-    std::string arrival, departure, created;
-    if (!fias_guest_dates(g, arrival, departure, created)) return 0;
-    PmsGuest row = guest_row(g, arrival, departure, created);
+    auto row = fias_guest_row(g);
+    if (!row) return 0;
     if (!db_find_guest_in_room(g.room, g.guest_no)) {
         VLOG_INFO("Unable to find occupancy information for room '%s', guest '%s', treating GC as GI", g.room.c_str(),
                   g.guest_no.c_str());
-        return db_pms_guests_add(row);
+        return db_pms_guests_add(*row);
     }
-    return db_pms_guests_update(row);
+    return db_pms_guests_update(*row);
 }
 
 int fias_cmd_room_equipment_status(FiasVendor& v, const std::string& body) {
-    auto rec = fias_parse(body);
-    if (!rec) {
-        VLOG_ERROR(0,
-                   "Unable to parse the incoming room status message into the individual tokens! Message = '%s'; "
-                   "delimiter = '%c'",
-                   body.c_str(), '|');
-        return 0;
-    }
+    auto rec = parse_incoming(body, "room status", "; ");
+    if (!rec) return 0;
     std::string room = rec->text("RN"), cs = rec->text("CS");
     if (room.empty()) {
         VLOG_ERROR(0, "Cannot update class of service for NULL room");
@@ -194,14 +159,8 @@ int fias_cmd_room_equipment_status(FiasVendor& v, const std::string& body) {
 }
 
 int fias_cmd_guest_message(FiasVendor& v, const std::string& body) {
-    auto rec = fias_parse(body);
-    if (!rec) {
-        VLOG_ERROR(0,
-                   "Unable to parse the incoming room status message into the individual tokens! Message = '%s'; "
-                   "delimiter = '%c'",
-                   body.c_str(), '|');
-        return 0;
-    }
+    auto rec = parse_incoming(body, "room status", "; ");
+    if (!rec) return 0;
     std::string room = rec->text("RN"), guest = rec->text("G#"), text = rec->text("MT"), id = rec->text("MI");
     if (room.empty() && guest.empty()) {
         VLOG_ERROR(0, "Cannot use msg without a room or guest number");
@@ -234,14 +193,8 @@ int fias_cmd_guest_message(FiasVendor& v, const std::string& body) {
 }
 
 int fias_cmd_guest_folio_update(FiasVendor& v, const std::string& body) {
-    auto rec = fias_parse(body);
-    if (!rec) {
-        VLOG_ERROR(0,
-                   "Unable to parse the incoming room status message into the individual tokens! Message = '%s'; "
-                   "delimiter = '%c'",
-                   body.c_str(), '|');
-        return 0;
-    }
+    auto rec = parse_incoming(body, "room status", "; ");
+    if (!rec) return 0;
     std::string room = rec->text("RN"), guest = rec->text("G#");
     if (room.empty() && guest.empty()) {
         VLOG_ERROR(0, "Cannot use msg without a room or guest number");

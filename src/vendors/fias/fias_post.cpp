@@ -61,15 +61,27 @@ bool fias_take_guest_field(FiasGuestFields& g, const FiasField& f) {
     return true;
 }
 
-bool fias_guest_dates(const FiasGuestFields& g, std::string& arrival, std::string& departure, std::string& created) {
+std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
+    PmsGuest row;
     std::string off = fias_departure_offset();
     if (off != "000000") VLOG_DEBUG(3, 0, "Using departure time offset of: %s", off.c_str());
-    if (!fias_pms_to_db_datetime(arrival, g.arrival, "000000") ||
-        !fias_pms_to_db_datetime(departure, g.departure, off) || !fias_pms_to_db_datetime(created, g.da, g.ti)) {
+    if (!fias_pms_to_db_datetime(row.arrival, g.arrival, "000000") ||
+        !fias_pms_to_db_datetime(row.departure, g.departure, off) ||
+        !fias_pms_to_db_datetime(row.created, g.da, g.ti)) {
         VLOG_ERROR(0, "Error converting date/time values from the PMS to local datebase values!");
-        return false;
+        return std::nullopt;
     }
-    return true;
+    row.room = g.room;
+    row.guest_no = g.guest_no;
+    row.first = g.first;
+    row.last = g.last;
+    row.vip = g.vip;
+    row.language = g.language;
+    row.group = g.group;
+    row.no_post = g.no_post;
+    row.user = g.user.text;
+    row.user_count = g.user.last_index;
+    return row;
 }
 
 bool fias_load_vip_table(FiasVendor& v) {
@@ -169,24 +181,11 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     bool have_name = false;  // a GN since the last guest was closed
     bool any_closed = false;
     auto close_guest = [&]() -> bool {
-        std::string arrival, departure, created;
-        if (!fias_guest_dates(g, arrival, departure, created)) return false;
+        auto row = fias_guest_row(g);
+        if (!row) return false;
         if (update) {
-            PmsGuest row;
-            row.room = room;
-            row.guest_no = g.guest_no;
-            row.first = g.first;
-            row.last = g.last;
-            row.vip = g.vip;
-            row.language = g.language;
-            row.group = g.group;
-            row.arrival = arrival;
-            row.departure = departure;
-            row.created = created;
-            row.no_post = g.no_post;
-            row.user = g.user.text;
-            row.user_count = g.user.last_index;
-            if (!db_pms_guests_add(row)) VLOG_ERROR(0, "Error inserting guest record for room %s", room.c_str());
+            row->room = room;
+            if (!db_pms_guests_add(*row)) VLOG_ERROR(0, "Error inserting guest record for room %s", room.c_str());
         }
         if (!any_closed) {
             if (!g.guest_no.empty()) out.guest_no = g.guest_no;
@@ -318,11 +317,10 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
                 "pms_discount ) VALUES (nextval('pms_discount_seq'), '%s', '%s', '%s', %d, %f)",
                 db_local_time_text(time(nullptr)).c_str(), db_escape_or_empty(post.room).c_str(),
                 db_escape_or_empty(guest_no).c_str(), vip_code, discount);
-            if (db_command(sql.c_str()) == 0) {
+            // The PMS has booked the charge: whatever happens to the discount
+            // row, the posting stands, or the next scan would post it twice.
+            if (db_command(sql.c_str()) <= 0)
                 VLOG_ERROR(0, "Unable to add client discount info to database");
-                error = "Unable to add client discount info to database";
-                return 4;
-            }
         } else {
             VLOG_DEBUG(3, 0, "Refusing to add negligible amount to slush fund (pms_discounts)");
         }

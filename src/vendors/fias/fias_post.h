@@ -2,6 +2,8 @@
 // PR and PS postings answered by PA, and the VIP discount table.
 #pragma once
 
+#include "db.h"
+
 #include <optional>
 #include <string>
 
@@ -43,6 +45,7 @@ struct FiasGuestFields {
 bool fias_take_guest_field(FiasGuestFields& g, const FiasField& f);
 // DEPARTURE_TIME_OFFSET as HHMMSS; "000000" when absent or short.
 std::string fias_departure_offset();
-// Converts the arrival, departure and record date-times for the database
-// (departure at DEPARTURE_TIME_OFFSET). false, logged, when one fails.
-bool fias_guest_dates(const FiasGuestFields& g, std::string& arrival, std::string& departure, std::string& created);
+// The occupancy row of `g`, with the arrival, departure and record date-times
+// converted for the database (departure at DEPARTURE_TIME_OFFSET); nullopt,
+// logged, when one of them fails.
+std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g);
