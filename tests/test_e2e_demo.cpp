@@ -33,8 +33,8 @@ int processesMentioning(const std::string& text) {
 TEST(E2eDemo, TimedRunPostsTheChargesChecksInTheGuestAndCleansUp) {
     if (system("ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "PostgreSQL server not installed";
-    RunResult r = runProgram({"/bin/bash", std::string(VORNPMS_SOURCE_DIR) + "/scripts/demo", "--for", "25"},
-                             {std::string("VORNPMS_BIN_DIR=") + VORNPMS_BIN_DIR}, 120000);
+    RunResult r = runProgram({"/bin/bash", std::string(VORNPMS_SOURCE_DIR) + "/scripts/demo", "--for", "90"},
+                             {std::string("VORNPMS_BIN_DIR=") + VORNPMS_BIN_DIR}, 150000);
     std::string all = r.out + r.err;
     EXPECT_EQ(r.status, 0) << all;
     EXPECT_NE(all.find("== demo result: 3 of 3 charges posted; guest 1004 in room 103: checked in"), std::string::npos)
