@@ -56,11 +56,13 @@ TEST(E2eResilience, PostgresRestartUnderTheRunningDaemon) {
     ASSERT_TRUE(s.start(kHotel)) << s.why();
     ASSERT_TRUE(s.daemon().waitLog("BILLING posted " + first + " ", 15000)) << s.why();
 
+    size_t mark = s.daemon().mark();
     ASSERT_TRUE(cluster.restart()) << cluster.error();
-    // The daemon's connection died with the server; the next cycles bring it
-    // back and post what came in meanwhile.
+    // The daemon's connection died with the server; the next cycle finds it
+    // lost, connects again and posts what came in meanwhile.
     std::string second = s.addCharge("102", "1002", "2.50", "00:16:3e:00:02:03");
-    ASSERT_TRUE(s.daemon().waitLog("BILLING posted " + second + " ", 20000)) << s.why();
+    ASSERT_TRUE(s.daemon().waitLog("BILLING posted " + second + " ", 20000, mark)) << s.why();
+    EXPECT_TRUE(s.daemon().waitLog("DB connection lost, resetting", 0, mark)) << s.why();
     EXPECT_EQ(s.db().value("SELECT ses_posted_flag FROM session_info WHERE ses_seq_no = " + second), "1");
     // Guest records after the restart are stored too.
     s.sim().command("checkin 102 1004 Keller Anna");
