@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,8 +29,12 @@ E2eProcess::E2eProcess(const std::vector<std::string>& argv, const std::string& 
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+        // A test that dies (time-out, crash) takes its helpers with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
         dup2(in[0], 0);
         dup2(out, 1);
         dup2(out, 2);
