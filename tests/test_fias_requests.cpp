@@ -170,6 +170,16 @@ TEST_F(FiasRequests, AuthorizeRefreshesTheRoomAndMatchesNames) {
     EXPECT_EQ(answer(f), Lines{"2:1"});
     f = ask(7, "101|a^b^c");
     EXPECT_EQ(answer(f), Lines{"3/4:Incorrect arguments passed."});
+
+    // A PMS that dates the list after its guests: both guests are still taken.
+    f = ask(7, "101|Amy^Jones");
+    EXPECT_TRUE(pms_->expectRecord(inquiry)) << pms_->lastBody();
+    pms_->sendRecord("PL|RN101|G#57|GNBrown|GA261201|GD261215|RN101|G#58|GNJones|GFAmy|GA261201|GD261215|"
+                     "DA261208|TI101010|");
+    EXPECT_EQ(answer(f), Lines{"2:1"});
+    EXPECT_EQ(db_->value("SELECT string_agg(pms_guest_no, ',' ORDER BY pms_guest_no) FROM pms_guests WHERE pms_room "
+                         "= '101' AND pms_is_stale = 0"),
+              "57,58");
 }
 
 TEST_F(FiasRequests, GuestMessagesDeleteAndRoomEquipment) {

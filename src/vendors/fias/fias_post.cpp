@@ -178,6 +178,10 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
 
     if (update) db_pms_guests_mark_room_stale(room, 0);
     FiasGuestFields g;
+    // DA and TI date the whole record: take them before the walk, so that a
+    // PMS writing them after the guests still closes every guest.
+    g.da = rec->text("DA");
+    g.ti = rec->text("TI");
     bool have_name = false;  // a GN since the last guest was closed
     bool any_closed = false;
     auto close_guest = [&]() -> bool {
