@@ -12,18 +12,6 @@ namespace {
 
 constexpr char ACK = 0x06, NAK = 0x15, ENQ = 0x05, STX = 0x02, ETX = 0x03;
 
-time_t localTime(int y, int mo, int d, int h, int mi, int s) {
-    struct tm tm {};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
 }  // namespace
 
 TEST(FiasRecord, FieldsDatesAndLayouts) {

@@ -12,18 +12,6 @@
 
 namespace {
 
-time_t localTime(int y, int mo, int d, int h, int mi, int s) {
-    struct tm tm {};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
 std::vector<std::string> texts(const std::vector<CtlMessage>& msgs) {
     std::vector<std::string> out;
     // "2:text" for an answer, "3/code:text" for a result.

@@ -37,19 +37,6 @@ ServeThread::~ServeThread() {
     thread_.join();
 }
 
-int connectLoopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void sendAll(int fd, const std::string& bytes) {
     size_t off = 0;
     while (off < bytes.size()) {

@@ -3,6 +3,8 @@
 // record what they receive and answer from settable values.
 #pragma once
 
+#include "netutil.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -44,7 +46,6 @@ class ServeThread {
     std::thread thread_;
 };
 
-int connectLoopback(int port);
 void sendAll(int fd, const std::string& bytes);
 // Everything received until the peer closes or `timeout_ms` passes without data.
 std::string readUntilClosed(int fd, int timeout_ms = 5000);

@@ -1,4 +1,5 @@
 #include "fias_env.h"
+#include "netutil.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -93,15 +94,8 @@ std::string FiasTest::nextAnnouncement(int timeout_ms) {
 
 std::vector<CtlMessage> controlRequest(int port, int subtype, const std::string& data) {
     std::vector<CtlMessage> out;
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return out;
-    }
+    int fd = connectLoopback(port);
+    if (fd < 0) return out;
     char head[8];
     snprintf(head, sizeof head, "%02d%02d", 1, subtype);
     std::string req = std::string(1, '\x02') + head + data + '\x03';
@@ -133,4 +127,16 @@ std::vector<CtlMessage> controlRequest(int port, int subtype, const std::string&
         pos = etx + 1;
     }
     return out;
+}
+
+time_t localTime(int y, int mo, int d, int h, int mi, int s) {
+    struct tm tm {};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
 }

@@ -3,6 +3,7 @@
 // request a fresh database and a multicast watcher.
 #pragma once
 
+#include <ctime>
 #include <future>
 #include <memory>
 #include <string>
@@ -64,3 +65,6 @@ std::vector<CtlMessage> controlRequest(int port, int subtype, const std::string&
 
 // "1 100\n2 90\n3 80 ... 10 10\n": code c posts 110 - 10c percent.
 std::string fiasVipFile();
+
+// The local time y-mo-d h:mi:s as seconds since the epoch.
+time_t localTime(int y, int mo, int d, int h, int mi, int s);

@@ -8,3 +8,5 @@ int freeUdpPort();
 int freeTcpPort();
 // Descriptors open in process `pid` (this process by default).
 int countOpenFds(pid_t pid = 0);
+// A TCP connection to 127.0.0.1:port, or -1.
+int connectLoopback(int port);
