@@ -137,6 +137,35 @@ bool fias_load_vip_table(FiasVendor& v) {
     return true;
 }
 
+namespace {
+
+// Sends a posting-side record after draining pending input and waits for one
+// of `types`; nullopt with `error` set when nothing usable came back.
+std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const std::string& op,
+                                         const char* what, std::initializer_list<std::string_view> types,
+                                         std::string& error) {
+    fias_drain(v, op, what);
+    if (!fias_write_frame(v, frame)) {
+        VLOG_ERROR(0, "Unable to send post message!");
+        error = "Unable to send post message!";
+        return std::nullopt;
+    }
+    std::string answer;
+    if (!fias_await(v, types, answer)) {
+        VLOG_ERROR(0, "Did not recieve response from PMS");
+        error = "Did not recieve response from PMS";
+        return std::nullopt;
+    }
+    auto rec = fias_parse(answer);
+    if (!rec) {
+        VLOG_ERROR(0, "Did not recieve valid response from PMS");
+        error = "Did not recieve valid response from PMS";
+    }
+    return rec;
+}
+
+}  // namespace
+
 int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
                            FiasInquiryResult& out, std::string& error, bool update) {
     const char* pre = v.p.prefix;
@@ -150,24 +179,8 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         error = "Memory allocation error";
         return 4;
     }
-    fias_drain(v, strFormat("%s_vendor_send_post_inquiry", pre), "send PI");
-    if (!fias_write_frame(v, *frame)) {
-        VLOG_ERROR(0, "Unable to send post message!");
-        error = "Unable to send post message!";
-        return 4;
-    }
-    std::string answer;
-    if (!fias_await(v, {"PL", "PA"}, answer)) {
-        VLOG_ERROR(0, "Did not recieve response from PMS");
-        error = "Did not recieve response from PMS";
-        return 4;
-    }
-    auto rec = fias_parse(answer);
-    if (!rec) {
-        VLOG_ERROR(0, "Did not recieve valid response from PMS");
-        error = "Did not recieve valid response from PMS";
-        return 4;
-    }
+    auto rec = send_and_await(v, *frame, strFormat("%s_vendor_send_post_inquiry", pre), "send PI", {"PL", "PA"}, error);
+    if (!rec) return 4;
     if (rec->type == "PA") {
         std::string as = rec->text("AS"), ct = rec->text("CT");
         VLOG_ERROR(0, "Got a PA for PI for room %s, %s - %s", room.c_str(), as.c_str(), ct.c_str());
@@ -290,24 +303,8 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         return 4;
     }
 
-    fias_drain(v, op, "send PR or PS");
-    if (!fias_write_frame(v, *frame)) {
-        VLOG_ERROR(0, "Unable to send post message!");
-        error = "Unable to send post message!";
-        return 4;
-    }
-    std::string answer;
-    if (!fias_await(v, {"PA"}, answer)) {
-        VLOG_ERROR(0, "Did not recieve response from PMS");
-        error = "Did not recieve response from PMS";
-        return 4;
-    }
-    auto rec = fias_parse(answer);
-    if (!rec) {
-        VLOG_ERROR(0, "Did not recieve valid response from PMS");
-        error = "Did not recieve valid response from PMS";
-        return 4;
-    }
+    auto rec = send_and_await(v, *frame, op, "send PR or PS", {"PA"}, error);
+    if (!rec) return 4;
     fias_note_record(v, "PA");
     auto as = rec->get("AS");
 
