@@ -2,8 +2,10 @@
 
 #include <syslog.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <vector>
 
 #include "config.h"
 #include "db.h"
@@ -16,6 +18,21 @@
 static constexpr char kLogSrc[] = "scan";
 
 namespace {
+
+// Charges the PMS took whose posted mark could not be written. Their rows
+// still read as unposted, so they are kept here, marked again at every run
+// and never offered to the PMS a second time.
+std::vector<PMSPostInfo> g_unmarked;
+
+bool isUnmarked(const PMSPostInfo& rec) {
+    return std::any_of(g_unmarked.begin(), g_unmarked.end(), [&](const PMSPostInfo& u) {
+        return u.type == rec.type && u.db_seqno == rec.db_seqno;
+    });
+}
+
+void remarkPosted() {
+    std::erase_if(g_unmarked, [](const PMSPostInfo& u) { return db_mark_posted(u, 1) != 0; });
+}
 
 // "%F,%T" of local `t`, as the BILLING line carries it.
 std::string billingStamp(time_t t) {
@@ -42,7 +59,11 @@ bool postOne(VendorDescriptor& vendor, const PMSPostInfo& rec) {
     VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: Successful post amt[%0.2f], loc[%s], seq[%ld]",
                static_cast<double>(rec.charge), rec.room.c_str(), static_cast<long>(rec.db_seqno));
     time_t now = time(nullptr);
-    db_mark_posted(rec, 1);
+    if (!db_mark_posted(rec, 1)) {
+        VLOG_ERROR(1000, "pms_db_scan_and_post: posted charge seq[%ld] could not be marked; it will not be posted again",
+                   static_cast<long>(rec.db_seqno));
+        g_unmarked.push_back(rec);
+    }
     vornMSG_Syslog(LOG_INFO, "BILLING posted %ld %s %s %0.2f %s", static_cast<long>(rec.db_seqno),
                    billingStamp(now).c_str(), rec.room.c_str(), static_cast<double>(rec.charge),
                    rec.mac.c_str());
@@ -78,6 +99,7 @@ void pms_db_scan_and_post() {
     const bool post_zero = config_get_flag_unless_zero("POST_ZERO_CHARGE");
     VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: Starting DB scan for unposted charge records, post zero = %d",
                post_zero ? 1 : 0);
+    remarkPosted();
     int64_t count = 0;
     std::optional<PMSPostInfoList> list = db_scan_unposted(&count, g_vendor_id);
     int posted = 0;
@@ -89,6 +111,7 @@ void pms_db_scan_and_post() {
                 db_mark_posted(rec, 1);
                 continue;
             }
+            if (isUnmarked(rec)) continue;
             // The vendor (or a signal during its exchange) may have stopped it.
             VendorDescriptor* current = vendor_current();
             if (!current) break;

@@ -156,3 +156,30 @@ TEST_F(ScanTest, ElevenEmptyReadsCloseTheLink) {
     EXPECT_EQ(pms_fd_client, -1);
     link_close();
 }
+
+TEST_F(ScanTest, PostedChargeWhoseMarkFailsIsNotPostedAgain) {
+    select(VENDOR_JDS);
+    svr_setReady();
+    session("101", "3.00");
+    // The database refuses the posted mark while the switch is on.
+    db_->exec("CREATE TABLE refuse_mark (on_ boolean)");
+    db_->exec("INSERT INTO refuse_mark VALUES (true)");
+    db_->exec("CREATE FUNCTION refuse_mark_fn() RETURNS trigger AS $$ BEGIN "
+              "IF (SELECT on_ FROM refuse_mark) THEN RAISE EXCEPTION 'mark refused'; END IF; RETURN NEW; END $$ "
+              "LANGUAGE plpgsql");
+    db_->exec("CREATE TRIGGER refuse_mark_tr BEFORE UPDATE ON session_info FOR EACH ROW EXECUTE FUNCTION "
+              "refuse_mark_fn()");
+    LogCapture log;
+    pms_db_scan_and_post();
+    EXPECT_EQ(g_v.posted, std::vector<std::string>{"101"});
+    EXPECT_EQ(flags(), "0");
+    // Still refused: the charge is not offered to the PMS again.
+    pms_db_scan_and_post();
+    EXPECT_EQ(g_v.posted, std::vector<std::string>{"101"});
+    // The database takes marks again: the row is marked, never posted twice.
+    db_->exec("UPDATE refuse_mark SET on_ = false");
+    pms_db_scan_and_post();
+    EXPECT_EQ(g_v.posted, std::vector<std::string>{"101"});
+    EXPECT_EQ(flags(), "1");
+    EXPECT_EQ(log.count("BILLING posted"), 1);
+}
