@@ -1,4 +1,6 @@
+#include <signal.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -74,4 +76,36 @@ TEST(Log, LongLinesAreKeptWhole) {
     VLOG_INFO("%s|end", big.c_str());
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_NE(log.lines()[0].find(big + "|end"), std::string::npos);
+}
+
+namespace {
+int g_sigpipes = 0;
+void countSigpipe(int) { ++g_sigpipes; }
+}  // namespace
+
+// The daemon takes SIGPIPE for a broken PMS link; a standard error whose
+// reader has gone must not raise it.
+TEST(Log, StderrReaderGoneRaisesNoSigpipe) {
+    struct sigaction sa {}, old {};
+    sa.sa_handler = countSigpipe;
+    sigemptyset(&sa.sa_mask);
+    ASSERT_EQ(sigaction(SIGPIPE, &sa, &old), 0);
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    close(p[0]);
+    int saved_stderr = dup(STDERR_FILENO);
+    dup2(p[1], STDERR_FILENO);
+    close(p[1]);
+    bool was = vornMSG_GetStderr();
+    vornMSG_SetStderr(true);
+    g_sigpipes = 0;
+    VLOG_ERROR(1000, "first line to a gone reader");
+    VLOG_ERROR(1000, "second line");
+    bool still = vornMSG_GetStderr();
+    dup2(saved_stderr, STDERR_FILENO);
+    close(saved_stderr);
+    vornMSG_SetStderr(was);
+    sigaction(SIGPIPE, &old, nullptr);
+    EXPECT_EQ(g_sigpipes, 0);
+    EXPECT_FALSE(still);
 }

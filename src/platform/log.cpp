@@ -1,5 +1,6 @@
 #include "platform/log.h"
 
+#include <signal.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -33,15 +34,35 @@ void mask_secrets(std::string& line) {
     }
 }
 
+// Writes one line to standard error with SIGPIPE held back: a terminal or pipe
+// reader that has gone must not reach the daemon's SIGPIPE handler, which
+// would take it for a broken PMS link and close that. False when the reader
+// has gone.
+bool write_stderr(const std::string& line) {
+    sigset_t pipe_only, old;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_only, &old);
+    ssize_t n = write(STDERR_FILENO, line.data(), line.size());
+    int err = errno;
+    if (n < 0 && err == EPIPE && !sigismember(&old, SIGPIPE)) {
+        // Take back the SIGPIPE this write raised; it was not pending before.
+        timespec none{0, 0};
+        sigtimedwait(&pipe_only, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = err;
+    return !(n < 0 && err == EPIPE);
+}
+
 void emit(int priority, std::string line) {
     mask_secrets(line);
     syslog(priority, "%s", line.c_str());
     if (g_to_stderr) {
         line.push_back('\n');
         // One write per line so that lines of concurrent writers do not mix.
-        // A reader that has gone would raise SIGPIPE again for every later
-        // line (the daemon's handler logs, too): stop copying instead.
-        if (write(STDERR_FILENO, line.data(), line.size()) < 0 && errno == EPIPE) g_to_stderr = false;
+        // Once the reader has gone, stop copying.
+        if (!write_stderr(line)) g_to_stderr = false;
         line.pop_back();
     }
     if (g_sink) g_sink(priority, line);
