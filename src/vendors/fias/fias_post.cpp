@@ -139,11 +139,21 @@ bool fias_load_vip_table(FiasVendor& v) {
 
 namespace {
 
-// Sends a posting-side record after draining pending input and waits for one
-// of `types`; nullopt with `error` set when nothing usable came back.
-std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const std::string& op,
-                                         const char* what, std::initializer_list<std::string_view> types,
-                                         std::string& error) {
+// True when an answer's P# is the number we sent, or the PMS echoes none.
+bool answers_seq(const std::optional<std::string>& got, const std::string& sent) {
+    if (!got || got->empty()) return true;
+    char* end = nullptr;
+    long n = strtol(got->c_str(), &end, 10);
+    if (end == got->c_str() || *end != '\0') return *got == sent;
+    return std::to_string(n) == sent;
+}
+
+// Sends a posting-side record numbered `seq` after draining pending input and
+// waits for one of `types`; nullopt with `error` set when nothing usable came
+// back.
+std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const std::string& seq,
+                                         const std::string& op, const char* what,
+                                         std::initializer_list<std::string_view> types, std::string& error) {
     fias_drain(v, op, what);
     if (!fias_write_frame(v, frame)) {
         VLOG_ERROR(0, "Unable to send post message!");
@@ -151,17 +161,24 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
         return std::nullopt;
     }
     std::string answer;
-    if (!fias_await(v, types, answer)) {
-        VLOG_ERROR(0, "Did not recieve response from PMS");
-        error = "Did not recieve response from PMS";
-        return std::nullopt;
+    for (;;) {
+        if (!fias_await(v, types, answer)) {
+            VLOG_ERROR(0, "Did not recieve response from PMS");
+            error = "Did not recieve response from PMS";
+            return std::nullopt;
+        }
+        auto rec = fias_parse(answer);
+        if (!rec) {
+            VLOG_ERROR(0, "Did not recieve valid response from PMS");
+            error = "Did not recieve valid response from PMS";
+            return rec;
+        }
+        // A late answer to an earlier record whose wait ran out: its status
+        // is not this record's.
+        if (answers_seq(rec->get("P#"), seq)) return rec;
+        VLOG_WARN(0, "%s: answer '%s' is for P# %s, not %s; ignored", op.c_str(), answer.c_str(),
+                  rec->text("P#").c_str(), seq.c_str());
     }
-    auto rec = fias_parse(answer);
-    if (!rec) {
-        VLOG_ERROR(0, "Did not recieve valid response from PMS");
-        error = "Did not recieve valid response from PMS";
-    }
-    return rec;
 }
 
 }  // namespace
@@ -179,7 +196,8 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         error = "Memory allocation error";
         return 4;
     }
-    auto rec = send_and_await(v, *frame, strFormat("%s_vendor_send_post_inquiry", pre), "send PI", {"PL", "PA"}, error);
+    auto rec = send_and_await(v, *frame, values["P#"], strFormat("%s_vendor_send_post_inquiry", pre), "send PI",
+                              {"PL", "PA"}, error);
     if (!rec) return 4;
     if (rec->type == "PA") {
         std::string as = rec->text("AS"), ct = rec->text("CT");
@@ -303,7 +321,7 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         return 4;
     }
 
-    auto rec = send_and_await(v, *frame, op, "send PR or PS", {"PA"}, error);
+    auto rec = send_and_await(v, *frame, values["P#"], op, "send PR or PS", {"PA"}, error);
     if (!rec) return 4;
     fias_note_record(v, "PA");
     auto as = rec->get("AS");
