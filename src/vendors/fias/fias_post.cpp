@@ -207,7 +207,6 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         return 4;
     }
 
-    if (update) db_pms_guests_mark_room_stale(room, 0);
     FiasGuestFields g;
     // DA and TI date the whole record: take them before the walk, so that a
     // PMS writing them after the guests still closes every guest.
@@ -215,13 +214,12 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     g.ti = rec->text("TI");
     bool have_name = false;  // a GN since the last guest was closed
     bool any_closed = false;
+    std::vector<PmsGuest> rows;
     auto close_guest = [&]() -> bool {
         auto row = fias_guest_row(g);
         if (!row) return false;
-        if (update) {
-            row->room = room;
-            if (!db_pms_guests_add(*row)) VLOG_ERROR(0, "Error inserting guest record for room %s", room.c_str());
-        }
+        row->room = room;
+        rows.push_back(std::move(*row));
         if (!any_closed) {
             if (!g.guest_no.empty()) out.guest_no = g.guest_no;
             out.last_name = g.last;
@@ -232,10 +230,13 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         have_name = false;
         return true;
     };
+    const char* bad_dates = "Error converting date/time values from the PMS to local datebase values!";
+    // A list with a guest it cannot date is garbled: the room's guests stay
+    // as they are rather than being checked out for it.
     for (const auto& f : rec->fields) {
         if (f.tag == "RN") {
             if (have_name && !close_guest()) {
-                error = "Error converting date/time values from the PMS to local datebase values!";
+                error = bad_dates;
                 return 4;
             }
             continue;
@@ -247,8 +248,14 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     // The end of the record closes the last guest (a PL naming nobody
     // fails on its missing dates: the room has no guest to post to).
     if ((have_name || !any_closed) && !close_guest()) {
-        error = "Error converting date/time values from the PMS to local datebase values!";
+        if (update && !have_name && !any_closed) db_pms_guests_mark_room_stale(room, 0);
+        error = bad_dates;
         return 4;
+    }
+    if (update) {
+        db_pms_guests_mark_room_stale(room, 0);
+        for (const auto& row : rows)
+            if (!db_pms_guests_add(row)) VLOG_ERROR(0, "Error inserting guest record for room %s", room.c_str());
     }
     fias_note_record(v, "PL");
     VLOG_DEBUG(3, 0, "%s_vendor_send_post_inquiry: GN '%s', GV '%s'", pre,
