@@ -31,6 +31,9 @@ TEST(FiasRecord, FieldsDatesAndLayouts) {
     EXPECT_TRUE(fias_pms_to_db_datetime(out, "261208", "140559"));
     EXPECT_EQ(out, "2026-12-08 14:05:59");
     EXPECT_FALSE(fias_pms_to_db_datetime(out, "2612", "140559"));
+    EXPECT_FALSE(fias_pms_to_db_datetime(out, "26-2-8", "140559"));
+    EXPECT_TRUE(fias_pms_to_db_datetime(out, "261208", "14:05:59"));
+    EXPECT_EQ(out, "2026-12-08 00:00:00");
 
     std::string da, ti;
     ASSERT_TRUE(fias_date_time(localTime(2006, 3, 4, 5, 6, 59), da, ti, 3));

@@ -91,6 +91,12 @@ TEST_F(FiasGuest, CheckInAndCheckOutOfOneGuestOrTheRoom) {
     EXPECT_EQ(receive("GI|RN103|G#57|GNLate|GA2612|GD261215|DA261201|TI120000|"), 0);
     EXPECT_TRUE(log.contains("Error converting date/time values from the PMS to local datebase values!"));
     EXPECT_EQ(current("103"), "<null>");
+
+    // A garbled date in a swap-flagged check-in leaves the guest checked in.
+    ASSERT_EQ(receive("GI|RN104|G#58|GNKeep|GA261201|GD261215|DA261201|TI120000|"), 1);
+    announcement();
+    EXPECT_EQ(receive("GI|RN104|G#58|GNKeep|GA2612x1|GD261215|DA261201|TI120000|SF|"), 0);
+    EXPECT_EQ(current("104"), "58");
 }
 
 TEST_F(FiasGuest, GuestChangeUpdatesAddsOrMovesTheRoom) {

@@ -83,6 +83,8 @@ protected:
 TEST_F(FiasLink, TcpStartAnsweredByLaDescribesTheLink) {
     ASSERT_NO_FATAL_FAILURE(start({}));
     svr_setBusy();
+    // The previous link dropped between the PMS's DS and its DE.
+    vendor().s.dbswap_flag = 1;
     auto id = async([] { return vendor_init("Micros-Fidelio 2-way"); });
     ASSERT_TRUE(pms_->expectRecord("LS|DA*|TI*|", 4000)) << pms_->lastBody();
     pms_->sendRecord("LA|DA261208|TI101010|");
@@ -90,6 +92,12 @@ TEST_F(FiasLink, TcpStartAnsweredByLaDescribesTheLink) {
     EXPECT_EQ(id.get(), VENDOR_MICROS_FIDELIO);
     EXPECT_EQ(svr_isReady(), 1);
     EXPECT_EQ(vendor().s.retries, 3);
+
+    // That resync is over: a new one can be asked for.
+    EXPECT_EQ(vendor().s.dbswap_flag, 0);
+    auto swapped = async([] { return vendor_current()->requests.db_swap(); });
+    EXPECT_TRUE(pms_->expectRecord("DR|DA*|TI*|")) << pms_->lastBody();
+    EXPECT_EQ(swapped.get(), 0);
 }
 
 TEST_F(FiasLink, TcpStartByThePmsWithPsPostUserStringsFolioAndResync) {

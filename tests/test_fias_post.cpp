@@ -213,6 +213,39 @@ TEST_F(FiasPost, InquiryRefusedByThePms) {
     EXPECT_TRUE(pms_->quiet(200));
 }
 
+TEST_F(FiasPost, LateAnswerToAnEarlierRecordIsNotTaken) {
+    begin(false);
+    LogCapture log;
+    auto other = [](const std::string& seq) { return std::to_string((std::stoi(seq) + 1) % 10000); };
+    PMSPostInfo p = charge("101", 5);
+    std::string reply;
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|"));
+    std::string seq = fias_parse(pms_->lastBody())->text("P#");
+    // The refusal of an earlier inquiry, then this one's guest list.
+    pms_->sendRecord("PA|P#" + other(seq) + "|ASNG|CTNo guest|DA261208|TI101012|");
+    pms_->sendRecord("PL|P#" + seq + "|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA500|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"))
+        << pms_->lastBody();
+    seq = fias_parse(pms_->lastBody())->text("P#");
+    // An earlier posting's OK arrives late; this posting is refused.
+    pms_->sendRecord("PA|P#" + other(seq) + "|ASOK|DA261208|TI101012|");
+    pms_->sendRecord("PA|P#" + seq + "|ASNP|CTNo post allowed|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 4);
+    EXPECT_EQ(reply, "PMS returned unsuccessful post response: NP");
+    EXPECT_TRUE(log.contains("is for P# " + other(seq) + ", not " + seq + "; ignored"));
+
+    // The same number written with leading zeros is this record's answer.
+    result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|"));
+    seq = fias_parse(pms_->lastBody())->text("P#");
+    pms_->sendRecord("PL|P#0000" + seq + "|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA500|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"));
+    seq = fias_parse(pms_->lastBody())->text("P#");
+    pms_->sendRecord("PA|P#" + seq + "|ASOK|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 0) << reply;
+}
+
 TEST_F(FiasPost, ScanAndPostCycleMarksTheRowAndLogsBilling) {
     begin(false);
     g_vendor_id = VENDOR_MICROS_FIDELIO;

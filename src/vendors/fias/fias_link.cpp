@@ -110,6 +110,12 @@ bool fias_load_settings(FiasVendor& v) {
 
 int fias_vendor_init(FiasVendor& v) {
     if (!fias_load_settings(v)) return 0;
+    // A resync the PMS began on an earlier link ended with that link: its DE
+    // never comes, and a flag left at 1 would refuse every later resync.
+    if (v.s.dbswap_flag != 0) {
+        v.s.dbswap_flag = 0;
+        v.s.dbswap_time = time(nullptr);
+    }
     if (!fias_serial_rules(v)) {
         const char* pre = v.p.prefix;
         std::string rec;

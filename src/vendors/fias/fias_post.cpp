@@ -139,11 +139,21 @@ bool fias_load_vip_table(FiasVendor& v) {
 
 namespace {
 
-// Sends a posting-side record after draining pending input and waits for one
-// of `types`; nullopt with `error` set when nothing usable came back.
-std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const std::string& op,
-                                         const char* what, std::initializer_list<std::string_view> types,
-                                         std::string& error) {
+// True when an answer's P# is the number we sent, or the PMS echoes none.
+bool answers_seq(const std::optional<std::string>& got, const std::string& sent) {
+    if (!got || got->empty()) return true;
+    char* end = nullptr;
+    long n = strtol(got->c_str(), &end, 10);
+    if (end == got->c_str() || *end != '\0') return *got == sent;
+    return std::to_string(n) == sent;
+}
+
+// Sends a posting-side record numbered `seq` after draining pending input and
+// waits for one of `types`; nullopt with `error` set when nothing usable came
+// back.
+std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const std::string& seq,
+                                         const std::string& op, const char* what,
+                                         std::initializer_list<std::string_view> types, std::string& error) {
     fias_drain(v, op, what);
     if (!fias_write_frame(v, frame)) {
         VLOG_ERROR(0, "Unable to send post message!");
@@ -151,17 +161,24 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
         return std::nullopt;
     }
     std::string answer;
-    if (!fias_await(v, types, answer)) {
-        VLOG_ERROR(0, "Did not recieve response from PMS");
-        error = "Did not recieve response from PMS";
-        return std::nullopt;
+    for (;;) {
+        if (!fias_await(v, types, answer)) {
+            VLOG_ERROR(0, "Did not recieve response from PMS");
+            error = "Did not recieve response from PMS";
+            return std::nullopt;
+        }
+        auto rec = fias_parse(answer);
+        if (!rec) {
+            VLOG_ERROR(0, "Did not recieve valid response from PMS");
+            error = "Did not recieve valid response from PMS";
+            return rec;
+        }
+        // A late answer to an earlier record whose wait ran out: its status
+        // is not this record's.
+        if (answers_seq(rec->get("P#"), seq)) return rec;
+        VLOG_WARN(0, "%s: answer '%s' is for P# %s, not %s; ignored", op.c_str(), answer.c_str(),
+                  rec->text("P#").c_str(), seq.c_str());
     }
-    auto rec = fias_parse(answer);
-    if (!rec) {
-        VLOG_ERROR(0, "Did not recieve valid response from PMS");
-        error = "Did not recieve valid response from PMS";
-    }
-    return rec;
 }
 
 }  // namespace
@@ -179,7 +196,8 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         error = "Memory allocation error";
         return 4;
     }
-    auto rec = send_and_await(v, *frame, strFormat("%s_vendor_send_post_inquiry", pre), "send PI", {"PL", "PA"}, error);
+    auto rec = send_and_await(v, *frame, values["P#"], strFormat("%s_vendor_send_post_inquiry", pre), "send PI",
+                              {"PL", "PA"}, error);
     if (!rec) return 4;
     if (rec->type == "PA") {
         std::string as = rec->text("AS"), ct = rec->text("CT");
@@ -189,7 +207,6 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         return 4;
     }
 
-    if (update) db_pms_guests_mark_room_stale(room, 0);
     FiasGuestFields g;
     // DA and TI date the whole record: take them before the walk, so that a
     // PMS writing them after the guests still closes every guest.
@@ -197,13 +214,12 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     g.ti = rec->text("TI");
     bool have_name = false;  // a GN since the last guest was closed
     bool any_closed = false;
+    std::vector<PmsGuest> rows;
     auto close_guest = [&]() -> bool {
         auto row = fias_guest_row(g);
         if (!row) return false;
-        if (update) {
-            row->room = room;
-            if (!db_pms_guests_add(*row)) VLOG_ERROR(0, "Error inserting guest record for room %s", room.c_str());
-        }
+        row->room = room;
+        rows.push_back(std::move(*row));
         if (!any_closed) {
             if (!g.guest_no.empty()) out.guest_no = g.guest_no;
             out.last_name = g.last;
@@ -214,10 +230,13 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         have_name = false;
         return true;
     };
+    const char* bad_dates = "Error converting date/time values from the PMS to local datebase values!";
+    // A list with a guest it cannot date is garbled: the room's guests stay
+    // as they are rather than being checked out for it.
     for (const auto& f : rec->fields) {
         if (f.tag == "RN") {
             if (have_name && !close_guest()) {
-                error = "Error converting date/time values from the PMS to local datebase values!";
+                error = bad_dates;
                 return 4;
             }
             continue;
@@ -229,8 +248,14 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     // The end of the record closes the last guest (a PL naming nobody
     // fails on its missing dates: the room has no guest to post to).
     if ((have_name || !any_closed) && !close_guest()) {
-        error = "Error converting date/time values from the PMS to local datebase values!";
+        if (update && !have_name && !any_closed) db_pms_guests_mark_room_stale(room, 0);
+        error = bad_dates;
         return 4;
+    }
+    if (update) {
+        db_pms_guests_mark_room_stale(room, 0);
+        for (const auto& row : rows)
+            if (!db_pms_guests_add(row)) VLOG_ERROR(0, "Error inserting guest record for room %s", room.c_str());
     }
     fias_note_record(v, "PL");
     VLOG_DEBUG(3, 0, "%s_vendor_send_post_inquiry: GN '%s', GV '%s'", pre,
@@ -303,7 +328,7 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         return 4;
     }
 
-    auto rec = send_and_await(v, *frame, op, "send PR or PS", {"PA"}, error);
+    auto rec = send_and_await(v, *frame, values["P#"], op, "send PR or PS", {"PA"}, error);
     if (!rec) return 4;
     fias_note_record(v, "PA");
     auto as = rec->get("AS");

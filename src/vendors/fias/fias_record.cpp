@@ -47,9 +47,23 @@ bool fias_date_time(time_t when, std::string& da, std::string& ti, int offset) {
     return true;
 }
 
+namespace {
+
+bool six_digits(std::string_view s) {
+    if (s.size() < 6) return false;
+    for (size_t i = 0; i < 6; ++i)
+        if (s[i] < '0' || s[i] > '9') return false;
+    return true;
+}
+
+}  // namespace
+
 bool fias_pms_to_db_datetime(std::string& out, std::string_view date, std::string_view time) {
-    if (date.size() < 6) return false;
-    if (time.size() < 6) time = "000000";
+    // Anything but digits makes a text the database refuses, and the record
+    // would fail only after it had already checked guests out (swap flag,
+    // posting list): such a date is refused here, such a time is midnight.
+    if (!six_digits(date)) return false;
+    if (!six_digits(time)) time = "000000";
     out = strFormat("%s%c%c-%c%c-%c%c %c%c:%c%c:%c%c", "20", date[0], date[1], date[2], date[3],
                     date[4], date[5], time[0], time[1], time[2], time[3], time[4], time[5]);
     return true;

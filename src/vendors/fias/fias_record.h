@@ -40,8 +40,9 @@ bool fias_is_type(std::string_view body, std::string_view type);
 // the seconds without carrying (59 + 3 is written 62). false for time -1.
 bool fias_date_time(time_t when, std::string& da, std::string& ti, int offset = 0);
 
-// "YYMMDD" + "HHMMSS" -> "20YY-MM-DD HH:MM:SS"; a missing or short time is
-// "000000". false when the date is shorter than 6 characters.
+// "YYMMDD" + "HHMMSS" -> "20YY-MM-DD HH:MM:SS"; a missing, short or
+// non-numeric time is "000000". false when the date does not begin with six
+// digits.
 bool fias_pms_to_db_datetime(std::string& out, std::string_view date, std::string_view time);
 
 // DA and TI of a folio record as local time; a missing TI is 00:00:01 of
