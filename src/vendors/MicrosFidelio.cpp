@@ -73,7 +73,7 @@ VendorDescriptor micfid_vendor_descriptor() {
         micfid_vendor(), {"LS", "LE", "LA", "DR", "DS", "DE", "NS", "NE", "GI", "GO", "GC", "RE", "XL", "XO"});
     // Last link answer, message retries, start flag: the state itself lives
     // in the vendor's FiasState.
-    d.private1 = kFiasNAK;
+    d.private1 = VENDOR_NAK;
     d.private2 = 3;
     d.private3 = 1;
     return d;

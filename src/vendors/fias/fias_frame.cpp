@@ -47,7 +47,7 @@ void close_after_failures(FiasVendor& v) {
 
 int read_tcp(FiasVendor& v, int timeout, std::string& body) {
     std::string text;
-    int n = link_read_delim_timeout(kFiasETX, timeout, text);
+    int n = link_read_delim_timeout(VENDOR_ETX, timeout, text);
     if (n < 0) {
         VLOG_ERRNO(0, "%s_read_msg: read failed", v.p.prefix);
         return -1;
@@ -56,8 +56,8 @@ int read_tcp(FiasVendor& v, int timeout, std::string& body) {
         fias_count_failure(v, "read_msg timeout message");
         return 0;
     }
-    if (!text.empty() && text.back() == kFiasETX) text.pop_back();
-    size_t stx = text.find(kFiasSTX);
+    if (!text.empty() && text.back() == VENDOR_ETX) text.pop_back();
+    size_t stx = text.find(VENDOR_STX);
     if (stx == std::string::npos) {
         VLOG_ERROR(0, "Malformed record - %s", text.empty() ? "(null)" : text.c_str());
         return -1;
@@ -84,8 +84,8 @@ int read_serial(FiasVendor& v, int timeout, std::string& body) {
             fias_count_failure(v, "read_msg timeout message");
             return 0;
         }
-        if (b == kFiasSTX) break;
-        if (b == kFiasENQ) {
+        if (b == VENDOR_STX) break;
+        if (b == VENDOR_ENQ) {
             write_byte(static_cast<char>(v.s.last_answer));
         } else if (b == kFiasXOFF) {
             VLOG_INFO("Recieved XOF.. sleeping for %d seconds", kXoffSleep);
@@ -98,7 +98,7 @@ int read_serial(FiasVendor& v, int timeout, std::string& body) {
         }
     }
     std::string text;
-    int n = link_read_delim_timeout(kFiasETX, timeout, text);
+    int n = link_read_delim_timeout(VENDOR_ETX, timeout, text);
     if (n < 0) return -1;
     if (n == 0) {
         fias_count_failure(v, "read_msg timeout message");
@@ -116,13 +116,13 @@ int read_serial(FiasVendor& v, int timeout, std::string& body) {
     VLOG_DEBUG(4, 0, "LRC = %d [%c] : %s", static_cast<unsigned char>(lrc), lrc, good ? "VERIFIED" : "INVALID");
     if (!good) {
         VLOG_WARN(0, "PMS message failed checksum.. got %c, expected %c", lrc, static_cast<char>(want));
-        write_byte(kFiasNAK);
-        v.s.last_answer = kFiasNAK;
+        write_byte(VENDOR_NAK);
+        v.s.last_answer = VENDOR_NAK;
         return -1;
     }
-    write_byte(kFiasACK);
-    v.s.last_answer = kFiasACK;
-    if (!text.empty() && text.back() == kFiasETX) text.pop_back();
+    write_byte(VENDOR_ACK);
+    v.s.last_answer = VENDOR_ACK;
+    if (!text.empty() && text.back() == VENDOR_ETX) text.pop_back();
     body = text;
     v.s.fail_count = 0;
     return n - 1;
@@ -133,7 +133,7 @@ enum class Enquiry { Acked, Failed, Resend };
 
 Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
     for (int i = 0; i < kEnquiryTries; ++i) {
-        write_byte(kFiasENQ);
+        write_byte(VENDOR_ENQ);
         char b = 0;
         int n = read_byte(-1, b);
         if (n < 0) {
@@ -151,11 +151,11 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
             }
             continue;
         }
-        if (b == kFiasACK) {
+        if (b == VENDOR_ACK) {
             if (counts_timeouts) v.s.fail_count = 0;
             return Enquiry::Acked;
         }
-        if (b == kFiasNAK) {
+        if (b == VENDOR_NAK) {
             if (counts_timeouts) v.s.fail_count = 0;
             VLOG_DEBUG(2, 0, "NACK received");
             return Enquiry::Resend;
@@ -195,9 +195,9 @@ int fias_read_flush(FiasVendor& v, std::string& body) {
 std::string fias_frame(const FiasVendor& v, std::string_view body) {
     std::string frame;
     frame.reserve(body.size() + 3);
-    frame += kFiasSTX;
+    frame += VENDOR_STX;
     frame += body;
-    frame += kFiasETX;
+    frame += VENDOR_ETX;
     if (fias_serial_rules(v)) frame += static_cast<char>(vendor_calc_lrc(std::string_view(frame).substr(1)));
     return frame;
 }
@@ -227,14 +227,14 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
         }
         if (r == 0) {
             VLOG_DEBUG(2, 0, "Timeout receiving response.. Sending ENQ");
-            write_byte(kFiasENQ);
+            write_byte(VENDOR_ENQ);
             Enquiry e = enquire(v, v.p.enquiry_counts_failures);
             if (e == Enquiry::Acked) return 1;
             if (e == Enquiry::Failed) return 0;
             ++n;
-        } else if (b == kFiasACK) {
+        } else if (b == VENDOR_ACK) {
             return 1;
-        } else if (b == kFiasNAK) {
+        } else if (b == VENDOR_NAK) {
             VLOG_DEBUG(2, 0, "NACK received");
             ++n;
         } else if (b == kFiasXOFF) {
@@ -244,7 +244,7 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
         } else if (b == kFiasXON) {
             ++n;
         } else {
-            VLOG_WARN(0, "Received unexpected data.. expected '%c', got '%c' - Sending ENQ", kFiasACK, b);
+            VLOG_WARN(0, "Received unexpected data.. expected '%c', got '%c' - Sending ENQ", VENDOR_ACK, b);
             Enquiry e = enquire(v, false);
             if (e == Enquiry::Acked) return 1;
             if (e == Enquiry::Failed) return 0;
@@ -265,13 +265,13 @@ std::optional<std::string> fias_stamped_frame(
         auto body = body_of(da, ti);
         if (!body) return std::nullopt;
         std::string frame;
-        frame += kFiasSTX;
+        frame += VENDOR_STX;
         frame += *body;
-        frame += kFiasETX;
+        frame += VENDOR_ETX;
         if (!serial) return frame;
         char lrc = static_cast<char>(vendor_calc_lrc(std::string_view(frame).substr(1)));
         VLOG_DEBUG(4, 0, "lrc is '%c' for '%s'", lrc, frame.c_str());
-        if ((lrc != kFiasENQ && lrc != 0) || offset == 3) {
+        if ((lrc != VENDOR_ENQ && lrc != 0) || offset == 3) {
             frame += lrc;
             return frame;
         }

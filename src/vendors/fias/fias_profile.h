@@ -10,12 +10,10 @@
 #include <string_view>
 #include <vector>
 
-// Control bytes of the FIAS link.
-inline constexpr char kFiasSTX = 0x02;
-inline constexpr char kFiasETX = 0x03;
-inline constexpr char kFiasENQ = 0x05;
-inline constexpr char kFiasACK = 0x06;
-inline constexpr char kFiasNAK = 0x15;
+#include "vendor.h"
+
+// Flow-control bytes of a FIAS serial line (the framing bytes are the
+// VENDOR_ ones of the vendor framework).
 inline constexpr char kFiasXON = 0x11;
 inline constexpr char kFiasXOFF = 0x13;
 
@@ -85,7 +83,7 @@ struct FiasProfile {
 // Settings and link state of one vendor; lives as long as the daemon.
 struct FiasState {
     // Handshake.
-    int last_answer = kFiasNAK;  // re-sent when the PMS sends ENQ
+    int last_answer = VENDOR_NAK;  // re-sent when the PMS sends ENQ
     int retries = 3;
     int fail_count = 0;  // consecutive time-outs; above 10 closes the link
 
