@@ -215,6 +215,12 @@ TEST(StxReader, ReadsFramesOffTheLink) {
     EXPECT_EQ(reader.lrc_received(), 'z');
     EXPECT_EQ(reader.expected_lrc(), static_cast<unsigned char>(xorOf(std::string("B") + ETX)));
 
+    // A frame whose STX the protocol has read itself.
+    ASSERT_TRUE(peer.send(std::string("OK") + ETX + '\r'));
+    EXPECT_EQ(reader.take(STX), StxDecoder::Event::None);
+    EXPECT_EQ(reader.next(1), StxReader::Result::Frame);
+    EXPECT_EQ(reader.body(), "OK");
+
     EXPECT_EQ(reader.next(1), StxReader::Result::Timeout);
     EXPECT_EQ(reader.stage(), StxReader::Stage::Head);
     ASSERT_TRUE(peer.send(std::string{STX} + "AB"));

@@ -85,6 +85,9 @@ public:
     // fails (the link layer has closed the link then). A Control result
     // returns at once: call next() again to go on waiting for the frame.
     Result next(int timeout);
+    // A byte the protocol read off the link itself, such as an STX that
+    // came where an ACK was awaited; next() then goes on with the frame.
+    StxDecoder::Event take(char byte) { return dec_.feed(byte); }
 
     Stage stage() const { return stage_; }
     std::string_view body() const { return dec_.body(); }
