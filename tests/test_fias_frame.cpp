@@ -5,12 +5,13 @@
 #include "fias_env.h"
 #include "link.h"
 #include "logcapture.h"
+#include "vendors/common/control_bytes.h"
 #include "vendors/fias/fias_frame.h"
 #include "vendors/fias/fias_record.h"
 
 namespace {
 
-constexpr char ACK = 0x06, NAK = 0x15, ENQ = 0x05, STX = 0x02, ETX = 0x03;
+using ctl::ACK, ctl::ENQ, ctl::ETX, ctl::NAK, ctl::STX;
 
 }  // namespace
 
@@ -171,6 +172,13 @@ TEST_F(FiasTcp, PlainFramesStrayBytesAndMalformedRecords) {
     pms_->sendRaw("noise" + pms_->frame("GX|RN1|"));
     EXPECT_GT(fias_read_response(vendor(), body), 0);
     EXPECT_EQ(body, "GX|RN1|");
+
+    // A NUL before STX is dropped like any stray byte: the record is read
+    // and the link stays open.
+    pms_->sendRaw(std::string(1, '\0') + pms_->frame("GX|RN2|"));
+    EXPECT_GT(fias_read_response(vendor(), body), 0);
+    EXPECT_EQ(body, "GX|RN2|");
+    EXPECT_EQ(link_type(), LINK_TYPE_TCP);
 
     LogCapture log;
     pms_->sendRaw(std::string("GX|RN1|") + ETX);

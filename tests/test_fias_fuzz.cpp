@@ -10,12 +10,13 @@
 #include "db.h"
 #include "fias_env.h"
 #include "vendor.h"
+#include "vendors/common/control_bytes.h"
 #include "vendors/fias/fias_frame.h"
 #include "vendors/fias/fias_record.h"
 
 namespace {
 
-constexpr char STX = 0x02, ETX = 0x03, ENQ = 0x05, XON = 0x11;
+using ctl::ENQ, ctl::ETX, ctl::STX, ctl::XON;
 
 class Garble {
 public:

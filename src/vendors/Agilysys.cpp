@@ -11,6 +11,7 @@
 #include "platform/log.h"
 #include "utils/strutils.h"
 #include "vendor.h"
+#include "vendors/common/stx_frame.h"
 
 static constexpr char kLogSrc[] = "vendors/Agilysys";
 
@@ -19,6 +20,9 @@ namespace {
 constexpr int kReadTimeout = 5;  // seconds, for each part of a frame
 constexpr char kCode[] = "CI";
 constexpr size_t kCiFields = 9;
+// The LRC covers the text alone, without the ETX; some interfaces end the
+// frame with LF or CR instead.
+constexpr FrameRules kFrames{.lrc = true, .lrc_covers_etx = false, .lf_as_lrc = true, .cr_as_lrc = true};
 
 struct AgilysysState {
     time_t last_activity = 0;  // last byte written or record read
@@ -35,54 +39,47 @@ void agilysys_write_byte(AgilysysState& st, char byte) {
 int agilysys_read_msg_timeout(AgilysysState& st, std::string& record) {
     record.clear();
     VLOG_DEBUG(4, 0, "Enter agilysys_read_msg_timeout...");
-    std::string head;
-    int n = link_read_nbytes_timeout(head, 1, kReadTimeout);
-    if (n < 0) {
-        VLOG_ERRNO(0, "agilysys_read_msg_timeout: read error");
-        return -1;
-    }
-    if (n == 0 || head.empty()) return 0;
-    if (head[0] != VENDOR_STX) {
-        VLOG_ERROR(0, "Unexpected byte found during read - '%c', int('%d')", head[0], head[0]);
-        return -1;
-    }
-
-    std::string text;
-    n = link_read_delim_timeout(VENDOR_ETX, kReadTimeout, text);
-    if (n < 0) {
-        VLOG_DEBUG(3, 0, "Error reading the rest of transmisson");
-        VLOG_ERRNO(0, "agilysys_read_msg_timeout");
-        return -1;
-    }
-    if (n == 0 || text.empty()) {
-        VLOG_DEBUG(4, 0, "Time out reading the rest of transmisson");
-        return 0;
-    }
-    std::string lrc_byte;
-    n = link_read_nbytes_timeout(lrc_byte, 1, kReadTimeout);
-    if (n < 0) return -1;
-    if (n == 0 || lrc_byte.empty()) {
-        VLOG_DEBUG(4, 0, "Time out reading the rest of transmisson no checksum");
-        return 0;
+    StxReader reader(kFrames);
+    const StxReader::Result r = reader.next(kReadTimeout);
+    switch (r) {
+        case StxReader::Result::Failed:
+            if (reader.stage() == StxReader::Stage::Head) {
+                VLOG_ERRNO(0, "agilysys_read_msg_timeout: read error");
+            } else if (reader.stage() == StxReader::Stage::Text) {
+                VLOG_DEBUG(3, 0, "Error reading the rest of transmisson");
+                VLOG_ERRNO(0, "agilysys_read_msg_timeout");
+            }
+            return -1;
+        case StxReader::Result::Timeout:
+            if (reader.stage() == StxReader::Stage::Text)
+                VLOG_DEBUG(4, 0, "Time out reading the rest of transmisson");
+            else if (reader.stage() == StxReader::Stage::Lrc)
+                VLOG_DEBUG(4, 0, "Time out reading the rest of transmisson no checksum");
+            return 0;
+        case StxReader::Result::Control:
+            VLOG_ERROR(0, "Unexpected byte found during read - '%c', int('%d')", reader.control(), reader.control());
+            return -1;
+        case StxReader::Result::Overflow:
+            return -1;
+        case StxReader::Result::Frame:
+        case StxReader::Result::BadLrc:
+            break;
     }
 
     st.last_activity = time(nullptr);
-    text.pop_back();  // the ETX
-    const int lrc = vendor_calc_lrc(text);
-    const int got = static_cast<unsigned char>(lrc_byte[0]);
-    // Some PMS interfaces end the frame with LF or CR instead of an LRC.
-    const bool verified = got == lrc || got == '\n' || got == '\r';
-    VLOG_DEBUG(2, 0, "LRC = %d [%c] : %s", lrc, lrc_byte[0], verified ? "VERIFIED" : "INVALID");
+    const int lrc = reader.expected_lrc();
+    const bool verified = r == StxReader::Result::Frame;
+    VLOG_DEBUG(2, 0, "LRC = %d [%c] : %s", lrc, reader.lrc_received(), verified ? "VERIFIED" : "INVALID");
     if (!verified) {
-        VLOG_WARN(0, "PMS message failed checksum.. got %c, expected %c", lrc_byte[0], static_cast<char>(lrc));
+        VLOG_WARN(0, "PMS message failed checksum.. got %c, expected %c", reader.lrc_received(), static_cast<char>(lrc));
         VLOG_DEBUG(4, 0, "Sending NACK");
-        agilysys_write_byte(st, VENDOR_NAK);
+        agilysys_write_byte(st, ctl::NAK);
         return -1;
     }
     VLOG_DEBUG(4, 0, "Sending ACK");
-    agilysys_write_byte(st, VENDOR_ACK);
+    agilysys_write_byte(st, ctl::ACK);
     st.last_activity = time(nullptr);
-    record = std::move(text);
+    record = reader.body();
     return static_cast<int>(record.size());
 }
 

@@ -14,6 +14,7 @@
 #include "loopback_peer.h"
 #include "netutil.h"
 #include "procrun.h"
+#include "vendors/common/control_bytes.h"
 
 namespace {
 
@@ -139,7 +140,7 @@ std::string controlRequest(int port, const std::string& bytes) {
     return got;
 }
 
-std::string agilysysFrame(const std::string& text, char lrc) { return "\x02" + text + "\x03" + std::string(1, lrc); }
+std::string agilysysFrame(const std::string& text, char lrc) { return ctl::STX + text + ctl::ETX + lrc; }
 
 std::string agilysysFrame(const std::string& text) {
     unsigned char lrc = 0;

@@ -12,9 +12,10 @@
 #include <cstring>
 
 #include "platform/mcast.h"
+#include "vendors/common/control_bytes.h"
 
 namespace {
-constexpr char STX = 0x02, ETX = 0x03, ACK = 0x06;
+using ctl::ACK, ctl::ETX, ctl::STX;
 
 std::vector<std::string> split(std::string_view s) {
     std::vector<std::string> out;

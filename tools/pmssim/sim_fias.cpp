@@ -10,13 +10,14 @@
 #include "sim_protocol.h"
 #include "sim_words.h"
 #include "vendor.h"
+#include "vendors/common/control_bytes.h"
 #include "vendors/fias/fias_record.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, NAK = 0x15;
+using ctl::ACK, ctl::ENQ, ctl::ETX, ctl::NAK, ctl::STX;
 constexpr auto kAckWait = std::chrono::milliseconds(2000);
 constexpr int kMaxSends = 4;  // a frame goes out at most this often
 constexpr int kMaxEnquiries = 3;

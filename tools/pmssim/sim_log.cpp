@@ -7,23 +7,7 @@
 #include <ctime>
 #include <string>
 
-namespace {
-
-const char* controlName(unsigned char c) {
-    switch (c) {
-        case 0x02: return "<STX>";
-        case 0x03: return "<ETX>";
-        case 0x04: return "<EOT>";
-        case 0x05: return "<ENQ>";
-        case 0x06: return "<ACK>";
-        case 0x11: return "<XON>";
-        case 0x13: return "<XOFF>";
-        case 0x15: return "<NAK>";
-        default: return nullptr;
-    }
-}
-
-}  // namespace
+#include "vendors/common/control_bytes.h"
 
 void sim_log(SimDir dir, std::string_view text) {
     struct timeval tv {};
@@ -37,8 +21,10 @@ void sim_log(SimDir dir, std::string_view text) {
     line += stamp;
     line += dir == SimDir::Received ? "<- " : dir == SimDir::Sent ? "-> " : "-- ";
     for (unsigned char c : text) {
-        if (const char* name = controlName(c)) {
+        if (const char* name = ctl::name(static_cast<char>(c))) {
+            line += '<';
             line += name;
+            line += '>';
         } else if (c < 0x20 || c >= 0x7f) {
             char hex[8];
             snprintf(hex, sizeof hex, "<%02X>", c);

@@ -8,6 +8,7 @@
 #include "link.h"
 #include "platform/log.h"
 #include "vendor.h"
+#include "vendors/common/stx_frame.h"
 
 static constexpr char kLogSrc[] = "vendors/fias/fias_frame";
 
@@ -45,87 +46,94 @@ void close_after_failures(FiasVendor& v) {
     link_close();
 }
 
+// Frames on TCP carry no LRC; on a serial line the LRC covers the text and
+// ETX, and a CR or LF in its place is accepted.
+constexpr FrameRules kTcpFrames{.lrc = false};
+constexpr FrameRules kSerialFrames{.lrc = true, .lrc_covers_etx = true, .lf_as_lrc = true, .cr_as_lrc = true};
+
 int read_tcp(FiasVendor& v, int timeout, std::string& body) {
-    std::string text;
-    int n = link_read_delim_timeout(VENDOR_ETX, timeout, text);
-    if (n < 0) {
-        VLOG_ERRNO(0, "%s_read_msg: read failed", v.p.prefix);
-        return -1;
+    StxReader reader(kTcpFrames);
+    // Bytes before STX mean nothing on TCP and are dropped, a NUL included;
+    // an ETX among them ends a record that never began.
+    std::string stray;
+    for (;;) {
+        switch (reader.next(timeout)) {
+            case StxReader::Result::Failed:
+                VLOG_ERRNO(0, "%s_read_msg: read failed", v.p.prefix);
+                return -1;
+            case StxReader::Result::Timeout:
+                fias_count_failure(v, "read_msg timeout message");
+                return 0;
+            case StxReader::Result::Control:
+                if (reader.control() != ctl::ETX && stray.size() < kStxMaxBody) {
+                    stray += reader.control();
+                    continue;
+                }
+                VLOG_ERROR(0, "Malformed record - %s", stray.empty() ? "(null)" : stray.c_str());
+                return -1;
+            case StxReader::Result::Frame:
+                break;
+            case StxReader::Result::BadLrc:
+            case StxReader::Result::Overflow:
+                return -1;
+        }
+        body = reader.body();
+        if (body.empty()) {
+            VLOG_ERROR(0, "Memory allocation error");
+            return -1;
+        }
+        v.s.fail_count = 0;
+        VLOG_DEBUG(3, 0, "%s_read_msg successfull read, counter reset", v.p.prefix);
+        // Every byte read, less the ETX.
+        return static_cast<int>(stray.size() + 1 + body.size());
     }
-    if (n == 0) {
-        fias_count_failure(v, "read_msg timeout message");
-        return 0;
-    }
-    if (!text.empty() && text.back() == VENDOR_ETX) text.pop_back();
-    size_t stx = text.find(VENDOR_STX);
-    if (stx == std::string::npos) {
-        VLOG_ERROR(0, "Malformed record - %s", text.empty() ? "(null)" : text.c_str());
-        return -1;
-    }
-    body = text.substr(stx + 1);
-    if (body.empty()) {
-        VLOG_ERROR(0, "Memory allocation error");
-        return -1;
-    }
-    v.s.fail_count = 0;
-    VLOG_DEBUG(3, 0, "%s_read_msg successfull read, counter reset", v.p.prefix);
-    return n - 1;
 }
 
 int read_serial(FiasVendor& v, int timeout, std::string& body) {
+    StxReader reader(kSerialFrames);
     for (;;) {
-        char b = 0;
-        int n = read_byte(timeout, b);
-        if (n < 0) {
-            VLOG_ERRNO(0, "%s_read_msg: read failed", v.p.prefix);
+        const StxReader::Result r = reader.next(timeout);
+        if (r == StxReader::Result::Failed) {
+            if (reader.stage() == StxReader::Stage::Head) VLOG_ERRNO(0, "%s_read_msg: read failed", v.p.prefix);
             return -1;
         }
-        if (n == 0) {
+        if (r == StxReader::Result::Timeout) {
             fias_count_failure(v, "read_msg timeout message");
             return 0;
         }
-        if (b == VENDOR_STX) break;
-        if (b == VENDOR_ENQ) {
-            write_byte(static_cast<char>(v.s.last_answer));
-        } else if (b == kFiasXOFF) {
-            VLOG_INFO("Recieved XOF.. sleeping for %d seconds", kXoffSleep);
-            sleep(kXoffSleep);
-        } else if (b == kFiasXON) {
-            VLOG_INFO("Recieved XOF.. PMS has resumed connection");
-        } else {
-            VLOG_ERROR(0, "PMS received unexpected link byte - %c", b);
+        if (r == StxReader::Result::Overflow) return -1;
+        if (r == StxReader::Result::Control) {
+            const char b = reader.control();
+            if (b == ctl::ENQ) {
+                write_byte(static_cast<char>(v.s.last_answer));
+            } else if (b == ctl::XOFF) {
+                VLOG_INFO("Recieved XOF.. sleeping for %d seconds", kXoffSleep);
+                sleep(kXoffSleep);
+            } else if (b == ctl::XON) {
+                VLOG_INFO("Recieved XOF.. PMS has resumed connection");
+            } else {
+                VLOG_ERROR(0, "PMS received unexpected link byte - %c", b);
+                return -1;
+            }
+            continue;
+        }
+        const char lrc = reader.lrc_received();
+        const bool good = r == StxReader::Result::Frame;
+        VLOG_DEBUG(4, 0, "LRC = %d [%c] : %s", static_cast<unsigned char>(lrc), lrc, good ? "VERIFIED" : "INVALID");
+        if (!good) {
+            VLOG_WARN(0, "PMS message failed checksum.. got %c, expected %c", lrc,
+                      static_cast<char>(reader.expected_lrc()));
+            write_byte(ctl::NAK);
+            v.s.last_answer = ctl::NAK;
             return -1;
         }
+        write_byte(ctl::ACK);
+        v.s.last_answer = ctl::ACK;
+        body = reader.body();
+        v.s.fail_count = 0;
+        // The text read, less the ETX.
+        return reader.text_count() - 1;
     }
-    std::string text;
-    int n = link_read_delim_timeout(VENDOR_ETX, timeout, text);
-    if (n < 0) return -1;
-    if (n == 0) {
-        fias_count_failure(v, "read_msg timeout message");
-        return 0;
-    }
-    char lrc = 0;
-    int m = read_byte(timeout, lrc);
-    if (m < 0) return -1;
-    if (m == 0) {
-        fias_count_failure(v, "read_msg timeout message");
-        return 0;
-    }
-    int want = vendor_calc_lrc(text);
-    bool good = lrc == '\n' || lrc == '\r' || static_cast<unsigned char>(lrc) == want;
-    VLOG_DEBUG(4, 0, "LRC = %d [%c] : %s", static_cast<unsigned char>(lrc), lrc, good ? "VERIFIED" : "INVALID");
-    if (!good) {
-        VLOG_WARN(0, "PMS message failed checksum.. got %c, expected %c", lrc, static_cast<char>(want));
-        write_byte(VENDOR_NAK);
-        v.s.last_answer = VENDOR_NAK;
-        return -1;
-    }
-    write_byte(VENDOR_ACK);
-    v.s.last_answer = VENDOR_ACK;
-    if (!text.empty() && text.back() == VENDOR_ETX) text.pop_back();
-    body = text;
-    v.s.fail_count = 0;
-    return n - 1;
 }
 
 // Outcome of the enquiry tries after an unanswered or garbled frame.
@@ -133,7 +141,7 @@ enum class Enquiry { Acked, Failed, Resend };
 
 Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
     for (int i = 0; i < kEnquiryTries; ++i) {
-        write_byte(VENDOR_ENQ);
+        write_byte(ctl::ENQ);
         char b = 0;
         int n = read_byte(-1, b);
         if (n < 0) {
@@ -151,11 +159,11 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
             }
             continue;
         }
-        if (b == VENDOR_ACK) {
+        if (b == ctl::ACK) {
             if (counts_timeouts) v.s.fail_count = 0;
             return Enquiry::Acked;
         }
-        if (b == VENDOR_NAK) {
+        if (b == ctl::NAK) {
             if (counts_timeouts) v.s.fail_count = 0;
             VLOG_DEBUG(2, 0, "NACK received");
             return Enquiry::Resend;
@@ -193,13 +201,7 @@ int fias_read_flush(FiasVendor& v, std::string& body) {
 }
 
 std::string fias_frame(const FiasVendor& v, std::string_view body) {
-    std::string frame;
-    frame.reserve(body.size() + 3);
-    frame += VENDOR_STX;
-    frame += body;
-    frame += VENDOR_ETX;
-    if (fias_serial_rules(v)) frame += static_cast<char>(vendor_calc_lrc(std::string_view(frame).substr(1)));
-    return frame;
+    return stx_encode(body, fias_serial_rules(v) ? kSerialFrames : kTcpFrames);
 }
 
 int fias_write_msg(FiasVendor& v, std::string_view body) {
@@ -227,24 +229,24 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
         }
         if (r == 0) {
             VLOG_DEBUG(2, 0, "Timeout receiving response.. Sending ENQ");
-            write_byte(VENDOR_ENQ);
+            write_byte(ctl::ENQ);
             Enquiry e = enquire(v, v.p.enquiry_counts_failures);
             if (e == Enquiry::Acked) return 1;
             if (e == Enquiry::Failed) return 0;
             ++n;
-        } else if (b == VENDOR_ACK) {
+        } else if (b == ctl::ACK) {
             return 1;
-        } else if (b == VENDOR_NAK) {
+        } else if (b == ctl::NAK) {
             VLOG_DEBUG(2, 0, "NACK received");
             ++n;
-        } else if (b == kFiasXOFF) {
+        } else if (b == ctl::XOFF) {
             VLOG_INFO("Received XOF.. sleeping for %d seconds", kXoffSleep);
             sleep(kXoffSleep);
             n = 1;
-        } else if (b == kFiasXON) {
+        } else if (b == ctl::XON) {
             ++n;
         } else {
-            VLOG_WARN(0, "Received unexpected data.. expected '%c', got '%c' - Sending ENQ", VENDOR_ACK, b);
+            VLOG_WARN(0, "Received unexpected data.. expected '%c', got '%c' - Sending ENQ", ctl::ACK, b);
             Enquiry e = enquire(v, false);
             if (e == Enquiry::Acked) return 1;
             if (e == Enquiry::Failed) return 0;
@@ -264,14 +266,12 @@ std::optional<std::string> fias_stamped_frame(
         if (!fias_date_time(when, da, ti, offset)) return std::nullopt;
         auto body = body_of(da, ti);
         if (!body) return std::nullopt;
-        std::string frame;
-        frame += VENDOR_STX;
-        frame += *body;
-        frame += VENDOR_ETX;
+        std::string frame = fias_frame(v, *body);
         if (!serial) return frame;
-        char lrc = static_cast<char>(vendor_calc_lrc(std::string_view(frame).substr(1)));
+        const char lrc = frame.back();
+        frame.pop_back();
         VLOG_DEBUG(4, 0, "lrc is '%c' for '%s'", lrc, frame.c_str());
-        if ((lrc != VENDOR_ENQ && lrc != 0) || offset == 3) {
+        if ((lrc != ctl::ENQ && lrc != 0) || offset == 3) {
             frame += lrc;
             return frame;
         }

@@ -1,7 +1,5 @@
 #include "vendors/fias/fias_requests.h"
 
-#include <strings.h>
-
 #include <cstdlib>
 #include <optional>
 
@@ -9,6 +7,7 @@
 #include "platform/log.h"
 #include "utils/strutils.h"
 #include "vendor.h"
+#include "vendors/common/guest_match.h"
 #include "vendors/fias/fias_frame.h"
 #include "vendors/fias/fias_post.h"
 #include "vendors/fias/fias_record.h"
@@ -20,6 +19,10 @@ namespace {
 constexpr int kFolioReadSeconds = 10;
 constexpr int kMessageReadSeconds = 5;
 constexpr const char* kNoWorkstation = "000000000000";
+// "###" or "XXXX" as first name and "XXXX" as last name stand for any name;
+// the wildcards are upper case.
+constexpr GuestNameRules kFiasNameRules{
+    .hash_any_first = true, .xxxx_any_name = true, .xxxx_any_case = false, .last_xxxx_needs_first = false};
 
 // What a folio request brought back.
 struct Folio {
@@ -288,13 +291,11 @@ int fias_handle_authorize(FiasVendor& v, const std::string& room, const std::str
         std::string dbl = vornDB_getStringData(res, r, 2).value_or("");
         if (!gnum.empty()) {
             VLOG_DEBUG(3, 0, "AUTH: db gn[%s], in gn[%s]", dbg.c_str(), gnum.c_str());
-            found = strcasecmp(dbg.c_str(), gnum.c_str()) == 0;
+            found = guest_number_matches(gnum, dbg);
         } else {
             VLOG_DEBUG(3, 0, "AUTH: dbf[%s], dbl[%s], inf[%s], inl[%s]", dbf.c_str(), dbl.c_str(), first.c_str(),
                        last.c_str());
-            bool first_ok = first.rfind("###", 0) == 0 || first.rfind("XXXX", 0) == 0 ||
-                            strcasecmp(first.c_str(), dbf.c_str()) == 0;
-            found = first_ok && (last.rfind("XXXX", 0) == 0 || strcasecmp(last.c_str(), dbl.c_str()) == 0);
+            found = guest_name_matches(kFiasNameRules, first, last, dbf, dbl);
         }
         if (found) VLOG_DEBUG(3, 0, "AUTH: SUCCESS");
     }
