@@ -131,6 +131,9 @@ int db_pms_guests_mark_guest_stale(const std::string& room, const std::string& g
 // Check-out of a room (only guests whose departure has passed when
 // `only_departed` is not 0); announces event 2.
 int db_pms_guests_mark_room_stale(const std::string& room, int only_departed);
+// Check-out of the guest of that room and name (names compared exactly); the
+// room list is marked vacant only when nobody is left. Announces event 2.
+int db_pms_guests_mark_named_stale(const std::string& room, const std::string& first, const std::string& last);
 // Every row of this instance becomes stale (start of a resynchronisation).
 int db_pms_guests_mark_all_stale();
 int db_pms_guests_set_no_post(const std::string& room, const std::string& no_post);

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -89,20 +90,24 @@ TEST_F(NiteVisionDaemon, GuestsFollowTheNewestFile) {
     d.db().exec("INSERT INTO pms_guests (pms_room, pms_name_first, pms_name_last, pms_is_stale) "
                 "VALUES ('103', 'Old', 'Guest', 0)");
     d.db().exec("INSERT INTO service_sets (srs_seq_no, srs_expire_on_checkout) VALUES (11, 1)");
-    d.db().exec("INSERT INTO session_info (ses_room_no, ses_mac, ses_pay_no, ses_srs_no, ses_reg_time_dt, "
-                "ses_reg_expire_dt, ses_orig_expire_dt, ses_posted_flag) VALUES ('103', 'mac103', 4, 11, "
-                "now() - interval '1 hour', now() + interval '2 hours', now() + interval '2 hours', 1)");
+    for (const char* room : {"101", "103"})
+        d.db().exec(std::string("INSERT INTO session_info (ses_room_no, ses_mac, ses_pay_no, ses_srs_no, "
+                                "ses_reg_time_dt, ses_reg_expire_dt, ses_orig_expire_dt, ses_posted_flag) VALUES ('") +
+                    room + "', 'mac" + room + "', 4, 11, now() - interval '1 hour', now() + interval '2 hours', " +
+                    "now() + interval '2 hours', 1)");
     // CR/LF line ends, a heading, an empty first field, quotes and an empty
     // check-in date: each used to lose a guest.
-    publish(kHeading + "\r\n|Ann|Smith|555-1|101|2030-05-01 14:00:00|2030-05-03 11:00:00|2030-05-01 14:05:00\r\n"
-                       "\"8\"|\"Bob\"|\"Jones\"|\"\"|\"102\"|\"2030-05-01\"|\"2030-05-04\"|\"\"\r\n");
+    const std::string ann = "|Ann|Smith|555-1|101|2030-05-01 14:00:00|2030-05-03 11:00:00|2030-05-01 14:05:00";
+    publish(kHeading + "\r\n" + ann + "\r\n9|Cleo|Smith||101|||2030-05-01 14:06\r\n" +
+            "\"8\"|\"Bob\"|\"Jones\"|\"\"|\"102\"|\"2030-05-01\"|\"2030-05-04\"|\"\"\r\n");
     start();
-    const std::string both = "101 Ann Smith 2030-05-01 14:05\n102 Bob Jones 2000-11-11 00:00\n";
-    ASSERT_TRUE(waitCurrent(both, 15000)) << current() << d.log();
-    EXPECT_EQ(d.db().value("SELECT count(*) FROM session_info WHERE ses_reg_expire_dt <= now()"), "1");
+    const std::string all = "101 Ann Smith 2030-05-01 14:05\n101 Cleo Smith 2030-05-01 14:06\n"
+                            "102 Bob Jones 2000-11-11 00:00\n";
+    ASSERT_TRUE(waitCurrent(all, 15000)) << current() << d.log();
+    EXPECT_EQ(d.db().value("SELECT ses_room_no FROM session_info WHERE ses_reg_expire_dt <= now()"), "103");
     EXPECT_TRUE(d.waitLog("vrdi_set_reg_expiry_time: mac [mac103]", 3000));
     std::vector<std::string> ev = events();
-    EXPECT_EQ(ev, (std::vector<std::string>{"2:103", "1:101", "1:102"}));
+    EXPECT_EQ(ev, (std::vector<std::string>{"2:103", "1:101", "1:101", "1:102"}));
 
     EXPECT_EQ(control("01", "101"), frame("02", "01", "1"));
     EXPECT_EQ(control("01", "103"), frame("02", "01", "0"));
@@ -115,16 +120,21 @@ TEST_F(NiteVisionDaemon, GuestsFollowTheNewestFile) {
     size_t mark = d.mark();
     publish(kHeading + "\n");
     ASSERT_TRUE(d.waitLog("nv_update_guest_data: no guest data", 10000, mark));
-    EXPECT_EQ(current(), both);
+    EXPECT_EQ(current(), all);
     EXPECT_EQ(events(), std::vector<std::string>{});
 
-    // Bob left; Ann stays as she was (same row), and a db swap applies it at once.
-    const std::string ann_row = d.db().value("SELECT pms_seq_no FROM pms_guests WHERE pms_room = '101'");
-    publish(kHeading + "\n1|Ann|Smith|555-1|101|2030-05-01 14:00:00|2030-05-03 11:00:00|2030-05-01 14:05:00\n");
+    // Bob and Cleo left. Ann, who shared Cleo's room, keeps her row and the
+    // room's session; a db swap applies the file at once.
+    const std::string ann_row = d.db().value("SELECT pms_seq_no FROM pms_guests WHERE pms_name_first = 'Ann'");
+    publish(kHeading + "\n" + ann + "\n");
     EXPECT_EQ(control("10", ""), frame("02", "10", "1"));
     EXPECT_EQ(current(), "101 Ann Smith 2030-05-01 14:05\n");
     EXPECT_EQ(d.db().value("SELECT pms_seq_no FROM pms_guests WHERE pms_room = '101' AND pms_is_stale = 0"), ann_row);
-    EXPECT_EQ(events(), (std::vector<std::string>{"2:102"}));
+    EXPECT_EQ(d.db().value("SELECT count(*) FROM session_info WHERE ses_room_no = '101' AND ses_reg_expire_dt > now()"),
+              "1");
+    ev = events();
+    std::sort(ev.begin(), ev.end());
+    EXPECT_EQ(ev, (std::vector<std::string>{"2:101", "2:102"}));
     EXPECT_EQ(control("13", "").rfind("\x02" "0213CHKO^", 0), 0u);
     EXPECT_EQ(d.log().find(sshd.password()), std::string::npos);
 }

@@ -4,7 +4,6 @@
 // are checked out, new ones checked in. Nothing is ever sent to the PMS, and
 // the main loop never reads this link.
 #include <ctime>
-#include <set>
 #include <utility>
 
 #include "db.h"
@@ -79,12 +78,12 @@ void check_out_departed(const std::vector<NvGuestEntry>& guests) {
         return;
     }
     VLOG_DEBUG(4, 0, "nv_update_guest_data: current num of room recs [%d]", static_cast<int>(current->size()));
-    std::set<std::string> done;
     for (const GuestName& c : *current) {
-        if (in_file(guests, c) || done.count(c.room)) continue;
-        done.insert(c.room);
-        db_pms_guests_mark_room_stale(c.room, 0);
-        db_expire_on_checkout(c.room, "", 0);
+        if (in_file(guests, c)) continue;
+        // Only this guest leaves: a room mate still in the file keeps the
+        // room, its row and the room's sessions.
+        if (!db_pms_guests_mark_named_stale(c.room, c.first, c.last)) continue;
+        if (db_find_guest_in_room(c.room, "") == 0) db_expire_on_checkout(c.room, "", 0);
         note_event("CHKO");
     }
     VLOG_DEBUG(4, 0, "nv_update_guest_data: finished checking existing records");
