@@ -131,6 +131,9 @@ int db_pms_guests_mark_guest_stale(const std::string& room, const std::string& g
 // Check-out of a room (only guests whose departure has passed when
 // `only_departed` is not 0); announces event 2.
 int db_pms_guests_mark_room_stale(const std::string& room, int only_departed);
+// Check-out of the guest of that room and name (names compared exactly); the
+// room list is marked vacant only when nobody is left. Announces event 2.
+int db_pms_guests_mark_named_stale(const std::string& room, const std::string& first, const std::string& last);
 // Every row of this instance becomes stale (start of a resynchronisation).
 int db_pms_guests_mark_all_stale();
 int db_pms_guests_set_no_post(const std::string& room, const std::string& no_post);
@@ -140,6 +143,14 @@ int db_update_room_list(const std::string& room, int occupied);
 int db_find_guest_in_room(const std::string& room, const std::string& guest_no);
 // Matching current rows (0 or 1); names compared exactly as stored.
 int db_is_guest_in_room(const std::string& room, const std::string& first, const std::string& last);
+// Room, first and last name of every current guest of this instance;
+// nullopt on a database failure. `statement` (when given) receives the SQL.
+struct GuestName {
+    std::string room;
+    std::string first;
+    std::string last;
+};
+std::optional<std::vector<GuestName>> db_current_guest_names(std::string* statement = nullptr);
 // 1 occupied, 0 vacant (also for a room the port list does not know), -1 error.
 int db_room_is_occupied(const std::string& room);
 std::optional<std::string> db_get_last_occupant(const std::string& room);

@@ -166,6 +166,22 @@ int db_pms_guests_mark_room_stale(const std::string& room, int only_departed) {
     return 1;
 }
 
+int db_pms_guests_mark_named_stale(const std::string& room, const std::string& first, const std::string& last) {
+    // A missing name may be stored as NULL or as an empty text.
+    auto same = [](const char* column, const std::string& v) {
+        return v.empty() ? strFormat("coalesce(%s, '') = ''", column) : strFormat("%s = '%s'", column, esc(v).c_str());
+    };
+    std::string sql = strFormat(
+        "UPDATE pms_guests set pms_is_stale = 1 WHERE pms_is_stale = 0 and pms_room = '%s' and %s and %s and "
+        "pms_psi_no = %d",
+        esc(room).c_str(), same("pms_name_first", first).c_str(), same("pms_name_last", last).c_str(), g_psi_no);
+    if (db_command(sql.c_str()) < 0) return 0;
+    if (db_find_guest_in_room(room, "") == 0) db_update_room_list(room, 0);
+    VLOG_DEBUG(4, 0, "db_pms_guests_mark_named_stale: Sending check out room %s mcast", room.c_str());
+    announce_checkout(room, std::string());
+    return 1;
+}
+
 int db_pms_guests_mark_all_stale() {
     std::string sql = strFormat("UPDATE pms_guests set pms_is_stale = 1 where pms_psi_no = %d", g_psi_no);
     return db_command(sql.c_str()) < 0 ? 0 : 1;

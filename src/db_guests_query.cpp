@@ -63,6 +63,21 @@ int db_is_guest_in_room(const std::string& room, const std::string& first, const
     return static_cast<int>(rows);
 }
 
+std::optional<std::vector<GuestName>> db_current_guest_names(std::string* statement) {
+    std::string sql = strFormat(
+        "SELECT pms_room, pms_name_first, pms_name_last FROM pms_guests WHERE pms_is_stale = 0 AND pms_psi_no = %d",
+        g_psi_no);
+    if (statement) *statement = sql;
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    if (!res) return std::nullopt;
+    std::vector<GuestName> out;
+    for (long i = 0; i < rows; ++i)
+        out.push_back({vornDB_getStringData(res, i, 0).value_or(""), vornDB_getStringData(res, i, 1).value_or(""),
+                       vornDB_getStringData(res, i, 2).value_or("")});
+    return out;
+}
+
 int db_room_is_occupied(const std::string& room) {
     if (room.empty()) {
         VLOG_ERROR(0, "Requested status on NULL room");

@@ -55,7 +55,7 @@ const std::array<VendorFactory, VENDOR_COUNT> kBuiltinVendors = {
     // 12 Protel
     nullptr,
     // 13 NiteVision SFTP
-    nullptr,
+    nv_vendor_descriptor,
     // 14 HTNG
     nullptr,
 };

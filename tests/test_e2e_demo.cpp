@@ -52,3 +52,28 @@ TEST(E2eDemo, TimedRunPostsTheChargesChecksInTheGuestAndCleansUp) {
     EXPECT_NE(stat(work.c_str(), &st), 0) << work << " left behind";
     EXPECT_EQ(processesMentioning(work), 0) << "processes of " << work << " still running";
 }
+
+TEST(E2eDemo, NiteVisionRunReadsTheGuestFileOverSftpAndCleansUp) {
+    if (system("ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "PostgreSQL server not installed";
+    RunResult r = runProgram({"/bin/bash", std::string(VORNPMS_SOURCE_DIR) + "/scripts/demo", "--vendor",
+                              "NiteVisionSFTP 1-way", "--for", "90"},
+                             {std::string("VORNPMS_BIN_DIR=") + VORNPMS_BIN_DIR}, 150000);
+    std::string all = r.out + r.err;
+    EXPECT_EQ(r.status, 0) << all;
+    EXPECT_NE(all.find("== demo result: guests in house from the SFTP guest file: "
+                       "101 Smith,102 Garcia,102 Garcia,103 Keller"),
+              std::string::npos)
+        << all;
+    EXPECT_NE(all.find("[mcast] 1 check-in first[Anna] last[Keller] guest[] room[103]"), std::string::npos) << all;
+    // The host key was pinned, so no login warned about it.
+    EXPECT_EQ(all.find("SFTP_HOSTKEY not set"), std::string::npos) << all;
+
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(all, m, std::regex("work directory (/tmp/vornpms-demo\\.[A-Za-z0-9]+)"))) << all;
+    std::string work = m[1];
+    struct stat st {};
+    EXPECT_NE(stat(work.c_str(), &st), 0) << work << " left behind";
+    EXPECT_EQ(processesMentioning(work), 0) << "sshd or others of " << work << " still running";
+    EXPECT_EQ(readFile("/etc/passwd").find("vornpms-demo-"), std::string::npos) << "the demo's SFTP user is left";
+}

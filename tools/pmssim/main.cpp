@@ -32,6 +32,7 @@ void onStop(int) { g_stop = 1; }
 struct Options {
     std::string listen;
     bool serial = false;
+    std::string files;
     std::string hotel;
     std::string script;
     std::string protocol = "fias";
@@ -39,9 +40,11 @@ struct Options {
 
 void usage(FILE* out) {
     fprintf(out,
-            "Usage: vornpms_pmssim (--listen HOST:PORT | --serial) [--hotel FILE] [--script FILE] [--protocol NAME]\n"
+            "Usage: vornpms_pmssim (--listen HOST:PORT | --serial | --files DIR) [--hotel FILE] [--script FILE]\n"
+            "                      [--protocol NAME]\n"
             "  --listen HOST:PORT  TCP server for the daemon's PMS link (port 0: any free port)\n"
             "  --serial            create a pseudo-terminal and print the device the daemon opens\n"
+            "  --files DIR         write the PMS's files into DIR (an SFTP server's directory)\n"
             "  --hotel FILE        rooms, guests, folios, messages and refusals to start with\n"
             "  --script FILE       operator commands to run first (then standard input)\n"
             "  --protocol NAME     PMS protocol:");
@@ -61,6 +64,7 @@ std::optional<Options> parseOptions(int argc, char* argv[]) {
         bool ok = true;
         if (a == "--listen") ok = value(o.listen);
         else if (a == "--serial") o.serial = true;
+        else if (a == "--files") ok = value(o.files);
         else if (a == "--hotel") ok = value(o.hotel);
         else if (a == "--script") ok = value(o.script);
         else if (a == "--protocol") ok = value(o.protocol);
@@ -70,7 +74,7 @@ std::optional<Options> parseOptions(int argc, char* argv[]) {
         } else ok = false;
         if (!ok) return std::nullopt;
     }
-    if (o.serial == !o.listen.empty()) return std::nullopt;
+    if (int(o.serial) + int(!o.listen.empty()) + int(!o.files.empty()) != 1) return std::nullopt;
     return o;
 }
 
@@ -229,7 +233,9 @@ int main(int argc, char* argv[]) {
         fprintf(stderr, "vornpms_pmssim: cannot read script %s\n", opts->script.c_str());
         return 1;
     }
-    auto transport = opts->serial ? sim_serial_open(error) : sim_tcp_listen(opts->listen, error);
+    auto transport = opts->serial            ? sim_serial_open(error)
+                     : !opts->files.empty() ? sim_files_open(opts->files, error)
+                                            : sim_tcp_listen(opts->listen, error);
     if (!transport) {
         fprintf(stderr, "vornpms_pmssim: %s\n", error.c_str());
         return 1;
@@ -243,6 +249,8 @@ int main(int argc, char* argv[]) {
 
     if (transport->serial())
         sim_note("serial device %s (%s)", transport->where().c_str(), proto->name);
+    else if (!opts->files.empty())
+        sim_note("writing files into %s (%s)", transport->where().c_str(), proto->name);
     else
         sim_note("listening on %s (%s)", transport->where().c_str(), proto->name);
     sim_note("hotel: %zu rooms, %zu guests", hotel.rooms().size(), hotel.guests().size());

@@ -3,6 +3,8 @@
 const std::vector<SimProtocolEntry>& sim_protocols() {
     static const std::vector<SimProtocolEntry> table = {
         {"fias", "FIAS (Micros-Fidelio): LS/LA, postings, folios, messages, guest records", sim_make_fias},
+        {"nitevision", "NiteVision guest file, written into the --files directory (served by SFTP)",
+         sim_make_nitevision},
     };
     return table;
 }

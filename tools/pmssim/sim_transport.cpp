@@ -157,7 +157,31 @@ private:
     bool pending_change_ = false;
 };
 
+// Files in a directory: no descriptor, no connection to watch.
+class FilesTransport : public SimTransport {
+public:
+    explicit FilesTransport(std::string dir) : dir_(std::move(dir)) {}
+    bool serial() const override { return false; }
+    const std::string& where() const override { return dir_; }
+    bool connected() const override { return true; }
+    void addPollFds(std::vector<pollfd>&) override {}
+    void service(const std::vector<pollfd>&, Listener&) override {}
+    bool write(const std::string&) override { return false; }
+    bool hangUp(Listener&) override { return false; }
+
+private:
+    std::string dir_;
+};
+
 }  // namespace
+
+std::unique_ptr<SimTransport> sim_files_open(const std::string& dir, std::string& error) {
+    if (dir.empty() || access(dir.c_str(), W_OK | X_OK) != 0) {
+        error = "cannot write to directory '" + dir + "': " + strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<FilesTransport>(dir);
+}
 
 std::unique_ptr<SimTransport> sim_tcp_listen(const std::string& host_port, std::string& error) {
     auto colon = host_port.rfind(':');

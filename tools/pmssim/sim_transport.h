@@ -1,6 +1,8 @@
 // Where the simulated PMS meets the daemon: a TCP listener on which the
-// daemon connects (one connection at a time; a new one replaces the old), or
-// a pseudo-terminal whose slave side the daemon opens as its serial device.
+// daemon connects (one connection at a time; a new one replaces the old), a
+// pseudo-terminal whose slave side the daemon opens as its serial device, or
+// a directory the PMS drops files into (served to the daemon by an SFTP
+// server; nothing flows the other way).
 #pragma once
 
 #include <poll.h>
@@ -37,3 +39,5 @@ public:
 std::unique_ptr<SimTransport> sim_tcp_listen(const std::string& host_port, std::string& error);
 // A new pseudo-terminal in raw mode.
 std::unique_ptr<SimTransport> sim_serial_open(std::string& error);
+// An existing writable directory; where() is its path.
+std::unique_ptr<SimTransport> sim_files_open(const std::string& dir, std::string& error);
