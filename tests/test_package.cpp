@@ -100,6 +100,12 @@ TEST_F(Package, UnpackedProgramsExamplesAndManualPages) {
         EXPECT_EQ(m.status, 0) << page;
         EXPECT_EQ(m.err, "") << page;
     }
+    // The unit's keys are all ones systemd knows.
+    if (access("/usr/bin/systemd-analyze", X_OK) == 0) {
+        RunResult u = runProgram({"/usr/bin/systemd-analyze", "verify", root.path() + "/lib/systemd/system/vornpms.service"});
+        for (const char* bad : {"Unknown key", "Unknown section", "Failed to parse boolean", "Invalid "})
+            EXPECT_EQ(u.err.find(bad), std::string::npos) << u.err;
+    }
     // The settings page lists the settings of every section of the README.
     RunResult cfg5 = runProgram({"/bin/sh", "-c", "gzip -dc \"$0\"", root.path() + "/usr/share/man/man5/vornpms.cfg.5.gz"});
     for (const char* key : {"POSTDELAY", "PMSCOMMOPTS", "EXPIRE_ON_CHECKOUT", "CONTROLADDR", "DEPARTURE_TIME_OFFSET",
