@@ -80,7 +80,9 @@ TEST(LinkLogRotation, NoLineLostWhileThePmsTalks) {
         std::string want = "< " + record(i) + "\x03\n";
         size_t first = all.find(want);
         EXPECT_NE(first, std::string::npos) << "record " << i << " lost";
-        if (first != std::string::npos) EXPECT_EQ(all.find(want, first + 1), std::string::npos) << "record " << i;
+        if (first != std::string::npos) {
+            EXPECT_EQ(all.find(want, first + 1), std::string::npos) << "record " << i << " twice";
+        }
     }
     // Each file holds a contiguous run of the records, in order.
     size_t last = 0;
