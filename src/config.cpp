@@ -40,10 +40,13 @@ std::optional<std::string> config_get(std::string_view key) {
 void config_report_invalid(std::string_view key) {
     std::string k(key);
     const std::string* v = vorn_GetConfigItem(g_config, key);
+    // The file is named too: under a service manager this line is often all
+    // the operator sees of a start that failed.
     if (v == nullptr)
-        VLOG_ERROR(1000, "Null value for %s", k.c_str());
+        VLOG_ERROR(1000, "Null value for %s (configuration file %s)", k.c_str(), g_config_file.c_str());
     else
-        VLOG_ERROR(1000, "Invalid value for %s: %s", k.c_str(), v->c_str());
+        VLOG_ERROR(1000, "Invalid value for %s: %s (configuration file %s)", k.c_str(), v->c_str(),
+                   g_config_file.c_str());
 }
 
 void config_dump() {

@@ -11,7 +11,8 @@ extern std::string g_config_file;  // "/usr/local/Tessarine/etc/vornpms.cfg", -c
 int config_init();
 // The value, or nullopt when the key is missing or its value is empty.
 std::optional<std::string> config_get(std::string_view key);
-// "Null value for %s" when missing, else "Invalid value for %s: %s".
+// "Null value for %s" when missing, else "Invalid value for %s: %s"; each
+// followed by " (configuration file <path>)".
 void config_report_invalid(std::string_view key);
 // Every setting in file order as info "Config #%s# => #%s#".
 void config_dump();

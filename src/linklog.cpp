@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "config.h"
+#include "status.h"
 
 namespace {
 
@@ -43,9 +44,11 @@ void linklog_close() {
 }
 
 void linklog_write(int direction, std::string_view text) {
-    if (!g_linklog) return;
     size_t nul = text.find('\0');
     if (nul != std::string_view::npos) text = text.substr(0, nul);
+    // Every read from the PMS passes here, whether or not the log is open.
+    if (direction == kLinkLogRead && !text.empty()) pms_status_note_record(text);
+    if (!g_linklog) return;
     time_t now = time(nullptr);
     tm local{};
     localtime_r(&now, &local);

@@ -5,7 +5,9 @@
 #include "mainloop.h"
 #include "platform/daemon.h"
 #include "platform/log.h"
+#include "platform/notify.h"
 #include "pms_init.h"
+#include "service.h"
 #include "state.h"
 #include "version.h"
 
@@ -28,6 +30,9 @@ int main(int argc, char* argv[]) {
     // Until the daemon detaches, its lines also go to the terminal.
     vornMSG_SetStderr(true);
     check_platform_version();
+    // A service manager that waits for our notifications supervises the
+    // process it started: detaching would lose it.
+    if (notify_enabled()) g_daemonize = 0;
 
     if (std::optional<int> status = pms_parse_cmdline(argc, argv)) return *status;
 
@@ -39,5 +44,6 @@ int main(int argc, char* argv[]) {
     g_last_scan = time(nullptr);
     std::optional<unsigned> postdelay = pms_read_postdelay();
     if (!postdelay) return finish(0);
+    pms_service_ready();
     return finish(pms_execute(*postdelay));
 }

@@ -13,6 +13,7 @@
 #include "pms_init.h"
 #include "platform/log.h"
 #include "scan.h"
+#include "service.h"
 #include "signals.h"
 #include "state.h"
 #include "vendor.h"
@@ -101,9 +102,13 @@ int pms_execute(unsigned postdelay) {
     Clock::time_point deadline = Clock::now() + period;
 
     for (;;) {
-        timeval tv = remaining(deadline);
+        // The wait also ends when the service manager's keep-alive is due.
+        const Clock::time_point wake = pms_service_wake(deadline);
+        timeval tv = remaining(wake);
         int n = select(maxfd + 1, &set, nullptr, nullptr, &tv);
-        if (n == 0) {
+        if (n == 0 && wake < deadline) {
+            // Woken for the keep-alive only (sent below).
+        } else if (n == 0) {
             onTimeout();
             deadline = Clock::now() + period;
         } else if (n < 0) {
@@ -119,6 +124,7 @@ int pms_execute(unsigned postdelay) {
             if (g_vendor_id == VENDOR_GALAVU) deadline = Clock::now() + period;
         }
         if (pms_signals_pending() || ready(set, pms_signal_wakeup_fd())) pms_handle_pending_signals();
+        pms_service_tick();
         maxfd = buildWaitSet(set, false);
     }
 }

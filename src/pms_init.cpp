@@ -12,6 +12,7 @@
 #include "platform/log.h"
 #include "platform/mcast.h"
 #include "scan.h"
+#include "service.h"
 #include "signals.h"
 #include "state.h"
 #include "vendor.h"
@@ -39,6 +40,7 @@ bool detachOrLock() {
 
 // What SIGTERM closes before the configuration and lock file go.
 void releaseResources() {
+    pms_service_stopping();
     svr_close();
     vendor_stop();
     if (pms_fd_client > 0) link_close();
@@ -141,6 +143,7 @@ std::optional<unsigned> pms_read_postdelay() {
     std::optional<unsigned> delay = config_get_strict_unsigned("POSTDELAY");
     if (!delay || *delay == 0) {
         VLOG_ERROR(1000, "pms_execute: Invalid POSTDELAY!  Must be an unsigned integer");
+        config_report_invalid("POSTDELAY");
         return std::nullopt;
     }
     return delay;

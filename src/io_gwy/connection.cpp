@@ -10,6 +10,7 @@
 #include "io_gwy/server.h"
 #include "platform/log.h"
 #include "state.h"
+#include "status.h"
 #include "utils/strutils.h"
 #include "vendor.h"
 
@@ -44,6 +45,11 @@ void svr_serveConnection(int fd, const std::string& peer, int peer_port) {
     }
     VLOG_DEBUG(2, 0, "pms_service_GWY: Received server message: %s", msg->data.c_str());
 
+    // The daemon's own status is answered whatever state the PMS link is in.
+    if (pms_status_serve(fd, *msg)) {
+        close(fd);
+        return;
+    }
     std::string reply;
     if (pms_fd_client < 0 || !svr_isReady()) {
         reply = SVR_UNAVAILABLE_TEXT;

@@ -1,12 +1,14 @@
 #include "platform/log.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -137,7 +139,25 @@ void vornMSG_Syslog(int priority, const char* fmt, ...) {
     emit(priority, text);
 }
 
-void vornMSG_SetStderr(bool on) { g_to_stderr = on; }
+namespace {
+
+// True when standard error is the journal's stream ($JOURNAL_STREAM holds its
+// "device:inode"): the syslog copy of each line reaches the journal already,
+// with its priority, so a second copy through standard error would show every
+// line twice.
+bool stderr_is_journal() {
+    const char* stream = getenv("JOURNAL_STREAM");
+    if (stream == nullptr) return false;
+    unsigned long long dev = 0, ino = 0;
+    if (sscanf(stream, "%llu:%llu", &dev, &ino) != 2) return false;
+    struct stat st {};
+    if (fstat(STDERR_FILENO, &st) != 0) return false;
+    return static_cast<unsigned long long>(st.st_dev) == dev && static_cast<unsigned long long>(st.st_ino) == ino;
+}
+
+}  // namespace
+
+void vornMSG_SetStderr(bool on) { g_to_stderr = on && !stderr_is_journal(); }
 bool vornMSG_GetStderr() { return g_to_stderr; }
 
 void vornMSG_AddSecret(const std::string& secret) {

@@ -27,7 +27,8 @@ void vornMSG_InfoFL(const char* file, int line, const char* fmt, ...)
 // "BILLING posted" line and the main loop's read time-out note.
 void vornMSG_Syslog(int priority, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
-// Also copy every line to standard error (foreground, and before detaching).
+// Also copy every line to standard error (foreground, and before detaching);
+// not when standard error is the journal, which gets the syslog copy already.
 void vornMSG_SetStderr(bool on);
 bool vornMSG_GetStderr();
 

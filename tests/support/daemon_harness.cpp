@@ -61,8 +61,15 @@ bool DaemonHarness::startWith(const std::string& config) {
         dup2(devnull, 0);
         dup2(out, 1);
         dup2(out, 2);
-        execl(bin.c_str(), bin.c_str(), "-D", "-d", "4", "-c", cfg.c_str(), "-L", lock_.c_str(),
-              static_cast<char*>(nullptr));
+        for (const auto& e : env_) putenv(const_cast<char*>(e.c_str()));
+        std::vector<const char*> args{bin.c_str()};
+        if (foreground_option_) args.push_back("-D");
+        for (const char* a : {"-d", "4", "-c"}) args.push_back(a);
+        args.push_back(cfg.c_str());
+        args.push_back("-L");
+        args.push_back(lock_.c_str());
+        args.push_back(nullptr);
+        execv(bin.c_str(), const_cast<char* const*>(args.data()));
         _exit(127);
     }
     close(out);

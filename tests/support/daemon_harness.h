@@ -33,6 +33,13 @@ public:
     // Starts with a configuration text of the caller's.
     bool startWith(const std::string& config);
 
+    // For the next start: extra "NAME=value" environment entries, and whether
+    // -D is passed (a service manager's daemon stays in the foreground without it).
+    void setEnv(std::vector<std::string> env) { env_ = std::move(env); }
+    void setForegroundOption(bool on) { foreground_option_ = on; }
+    std::string configPath() const { return dir_.path() + "/vornpms.cfg"; }
+    const std::string& logPath() const { return log_path_; }
+
     pid_t pid() const { return pid_; }
     int controlPort() const { return control_port_; }
     int mcastPort() const { return mcast_port_; }
@@ -61,6 +68,8 @@ private:
     int mcast_port_ = 0;
     std::string lock_, log_path_;
     pid_t pid_ = -1;
+    std::vector<std::string> env_;
+    bool foreground_option_ = true;
 };
 
 // One control request over a fresh connection: the bytes received until the

@@ -1,0 +1,2 @@
+# cmake -DIN=file -DOUT=file -DVERSION=x.y.z -P ConfigureVersion.cmake
+configure_file(${IN} ${OUT} @ONLY)
