@@ -18,6 +18,8 @@
 #include "io_pms/io_tcp.h"
 #include "io_pms/io_udp.h"
 #include "platform/log.h"
+#include "signals.h"
+#include "start_dir.h"
 #include "state.h"
 
 static constexpr char kLogSrc[] = "link";
@@ -135,6 +137,7 @@ int link_open() {
     g_link = std::move(rec);
 
     auto path = config_get("LINKLOGFILE");
+    if (path) path = pms_path_from_start(*path);
     if (!path)
         VLOG_ERROR(1000, "link_open: LINKLOGFILE NULL");
     else if (!linklog_open(path))

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "config.h"
+#include "start_dir.h"
 
 namespace {
 
@@ -60,5 +61,7 @@ bool linklog_is_open() { return static_cast<bool>(g_linklog); }
 
 void linklog_reopen() {
     linklog_close();
-    linklog_open(config_get("LINKLOGFILE"));
+    auto path = config_get("LINKLOGFILE");
+    if (path) path = pms_path_from_start(*path);
+    linklog_open(path);
 }

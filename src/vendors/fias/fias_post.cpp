@@ -10,7 +10,9 @@
 #include "config.h"
 #include "db.h"
 #include "platform/log.h"
+#include "start_dir.h"
 #include "utils/strutils.h"
+#include "vendors/common/field_check.h"
 #include "vendors/fias/fias_frame.h"
 #include "vendors/fias/fias_link.h"
 
@@ -85,7 +87,7 @@ std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
 }
 
 bool fias_load_vip_table(FiasVendor& v) {
-    std::string path = config_get("VIPFILE").value_or(kFiasDefaultVipFile);
+    std::string path = pms_path_from_start(config_get("VIPFILE").value_or(kFiasDefaultVipFile));
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         int err = errno;
