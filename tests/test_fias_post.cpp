@@ -230,10 +230,14 @@ TEST_F(FiasPost, LateAnswerToAnEarlierRecordIsNotTaken) {
     seq = fias_parse(pms_->lastBody())->text("P#");
     // An earlier posting's OK arrives late; this posting is refused.
     pms_->sendRecord("PA|P#" + other(seq) + "|ASOK|DA261208|TI101012|");
+    // Unnumbered answers naming another room or another guest are not ours either.
+    pms_->sendRecord("PA|ASOK|RN999|");
+    pms_->sendRecord("PA|ASOK|RN101|G#56|");
     pms_->sendRecord("PA|P#" + seq + "|ASNP|CTNo post allowed|DA261208|TI101012|");
     EXPECT_EQ(result.get(), 4);
     EXPECT_EQ(reply, "PMS returned unsuccessful post response: NP");
     EXPECT_TRUE(log.contains("is for P# " + other(seq) + ", not " + seq + "; ignored"));
+    EXPECT_TRUE(log.contains("answer 'PA|ASOK|RN999|' is for another room or guest, not room 101; ignored"));
 
     // The same number written with leading zeros is this record's answer.
     result = post(p, reply);

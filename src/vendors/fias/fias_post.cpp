@@ -141,19 +141,34 @@ bool fias_load_vip_table(FiasVendor& v) {
 
 namespace {
 
-// True when an answer's P# is the number we sent, or the PMS echoes none.
-bool answers_seq(const std::optional<std::string>& got, const std::string& sent) {
-    if (!got || got->empty()) return true;
+// What a record we sent is known by, to tell its answer from a stray one.
+struct Sent {
+    std::string seq;       // P#
+    std::string room;      // RN or PI
+    std::string guest_no;  // G#, "" when the record named none
+};
+
+// True when an answer's P# is the number we sent. An answer without P# is
+// ours unless it names another room or another guest number: a stray
+// "PA|ASOK|RN999|" must not mark this posting done.
+bool answers_sent(const FiasRecord& rec, const Sent& sent) {
+    auto got = rec.get("P#");
+    if (!got || got->empty()) {
+        auto rn = rec.get("RN");
+        if (rn && !rn->empty() && *rn != sent.room) return false;
+        auto gn = rec.get("G#");
+        return !gn || gn->empty() || sent.guest_no.empty() || *gn == sent.guest_no;
+    }
     char* end = nullptr;
     long n = strtol(got->c_str(), &end, 10);
-    if (end == got->c_str() || *end != '\0') return *got == sent;
-    return std::to_string(n) == sent;
+    if (end == got->c_str() || *end != '\0') return *got == sent.seq;
+    return std::to_string(n) == sent.seq;
 }
 
 // Sends a posting-side record numbered `seq` after draining pending input and
 // waits for one of `types`; nullopt with `error` set when nothing usable came
 // back.
-std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const std::string& seq,
+std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const Sent& sent,
                                          const std::string& op, const char* what,
                                          std::initializer_list<std::string_view> types, std::string& error) {
     fias_drain(v, op, what);
@@ -177,9 +192,13 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
         }
         // A late answer to an earlier record whose wait ran out: its status
         // is not this record's.
-        if (answers_seq(rec->get("P#"), seq)) return rec;
-        VLOG_WARN(0, "%s: answer '%s' is for P# %s, not %s; ignored", op.c_str(), answer.c_str(),
-                  rec->text("P#").c_str(), seq.c_str());
+        if (answers_sent(*rec, sent)) return rec;
+        if (rec->has("P#"))
+            VLOG_WARN(0, "%s: answer '%s' is for P# %s, not %s; ignored", op.c_str(), answer.c_str(),
+                      rec->text("P#").c_str(), sent.seq.c_str());
+        else
+            VLOG_WARN(0, "%s: answer '%s' is for another room or guest, not room %s; ignored", op.c_str(),
+                      answer.c_str(), sent.room.c_str());
     }
 }
 
@@ -198,7 +217,7 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         error = "Memory allocation error";
         return 4;
     }
-    auto rec = send_and_await(v, *frame, values["P#"], strFormat("%s_vendor_send_post_inquiry", pre), "send PI",
+    auto rec = send_and_await(v, *frame, {values["P#"], room, ""}, strFormat("%s_vendor_send_post_inquiry", pre), "send PI",
                               {"PL", "PA"}, error);
     if (!rec) return 4;
     if (rec->type == "PA") {
@@ -330,7 +349,7 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         return 4;
     }
 
-    auto rec = send_and_await(v, *frame, values["P#"], op, "send PR or PS", {"PA"}, error);
+    auto rec = send_and_await(v, *frame, {values["P#"], post.room, guest_no}, op, "send PR or PS", {"PA"}, error);
     if (!rec) return 4;
     fias_note_record(v, "PA");
     auto as = rec->get("AS");
