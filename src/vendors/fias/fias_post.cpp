@@ -63,7 +63,23 @@ bool fias_take_guest_field(FiasGuestFields& g, const FiasField& f) {
     return true;
 }
 
+bool fias_storable(std::initializer_list<std::pair<const char*, const std::string*>> fields, std::string_view what) {
+    for (const auto& [tag, value] : fields)
+        if (!db_text_storable(*value, tag, what)) return false;
+    return true;
+}
+
 std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
+    // A text the database cannot take would be stored empty, or fail the
+    // insert after the guest was already checked out: refuse the record.
+    if (!fias_storable({{"RN", &g.room}, {"G#", &g.guest_no}, {"GN", &g.last}, {"GF", &g.first}, {"GV", &g.vip},
+                        {"GL", &g.language}, {"GG", &g.group}, {"NP", &g.no_post}},
+                       "guest record"))
+        return std::nullopt;
+    for (size_t i = 0; i < g.user.text.size(); ++i) {
+        const std::string tag = "A" + std::to_string(i);
+        if (!db_text_storable(g.user.text[i], tag.c_str(), "guest record")) return std::nullopt;
+    }
     PmsGuest row;
     std::string off = fias_departure_offset();
     if (off != "000000") VLOG_DEBUG(3, 0, "Using departure time offset of: %s", off.c_str());

@@ -24,7 +24,8 @@ std::optional<FiasRecord> fias_parse(std::string_view body) {
     rec.type = parts[0];
     for (size_t i = 1; i < parts.size(); ++i) {
         if (parts[i].size() < 2) continue;
-        rec.fields.push_back({parts[i].substr(0, 2), parts[i].substr(2)});
+        // Values in the PMS's own character set (Latin-1 names) become UTF-8.
+        rec.fields.push_back({parts[i].substr(0, 2), pms_text_to_utf8(std::string_view(parts[i]).substr(2))});
     }
     return rec;
 }

@@ -29,7 +29,8 @@ struct FiasRecord {
 };
 
 // Splits a record body on '|'. nullopt for an empty body or one without a
-// type of two characters; fields shorter than a tag are skipped.
+// type of two characters; fields shorter than a tag are skipped. A value that
+// is not valid UTF-8 is converted from PMS_CHARSET.
 std::optional<FiasRecord> fias_parse(std::string_view body);
 
 // The record's two-letter type when the body is longer than two characters.
