@@ -30,6 +30,18 @@ std::string workstation_of(const PMSPostInfo& post) {
     return ws;
 }
 
+// True when every value may go into a record; otherwise logs which field of
+// `what` (a charge row, an inquiry) cannot, so that nothing is sent.
+bool values_sendable(const FiasValues& values, const std::string& what) {
+    for (const auto& [tag, value] : values) {
+        if (const char* why = pms_field_refusal(value)) {
+            VLOG_ERROR(0, "Refusing %s: field %s cannot be sent to the PMS, %s", what.c_str(), tag.c_str(), why);
+            return false;
+        }
+    }
+    return true;
+}
+
 std::optional<std::string> body_from(const FiasLayout& layout, FiasValues values, const std::string& da,
                                      const std::string& ti) {
     values["DA"] = da;
@@ -225,6 +237,10 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     const char* pre = v.p.prefix;
     out = {};
     FiasValues values{{"PI", room}, {"WS", workstation}, {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
+    if (!values_sendable(values, strFormat("posting inquiry P# %s", values["P#"].c_str()))) {
+        error = "Invalid parameter data for the PMS";
+        return 4;
+    }
     auto frame = fias_stamped_frame(
         v, time(nullptr),
         [&](const std::string& da, const std::string& ti) { return body_from(v.p.inquiry, values, da, ti); },
@@ -309,6 +325,19 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         error = "DB reported invalid date";
         return 4;
     }
+    // A charge whose texts would add fields or split the frame is not sent;
+    // it stays unposted.
+    const std::string row = strFormat("charge row %lld", static_cast<long long>(post.db_seqno));
+    if (!values_sendable({{"RN", post.room}, {"CT", post.mac}, {"G#", post.guest_no}, {"DD", post.dialed_digits}},
+                         row)) {
+        error = "Invalid parameter data for the PMS";
+        return 4;
+    }
+    if (const char* why = pms_amount_refusal(post.charge)) {
+        VLOG_ERROR(0, "Refusing %s: field TA cannot be sent to the PMS, %s", row.c_str(), why);
+        error = "Invalid parameter data for the PMS";
+        return 4;
+    }
     std::string ws = workstation_of(post);
 
     std::string guest_no, guest_name;
@@ -354,6 +383,10 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
                       {"DU", std::to_string(post.duration)},
                       {"CT", post.mac},
                       {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
+    if (!values_sendable(values, row)) {
+        error = "Invalid parameter data for the PMS";
+        return 4;
+    }
     const FiasLayout& layout = !v.s.use_ps_post             ? v.p.post_pr
                                : !post.dialed_digits.empty() ? v.p.post_ps_digits
                                                              : v.p.post_ps_text;
