@@ -78,6 +78,37 @@ TEST(DaemonLifecycle, DetachedWithRelativePathsReconnectsAndLogsBesideItsConfig)
     EXPECT_NE(readFile(d.dir().path() + "/det-link.log").find("Logging initialized"), std::string::npos);
 }
 
+TEST(DaemonLifecycle, SigpipeStormFromOutsideLeavesTheDaemonServing) {
+    DaemonHarness d;
+    PG_REQUIRE(d.db());
+    TcpListener pms;
+    ASSERT_TRUE(d.start(pms.port()));
+    StreamPeer peer = pms.accept(10000);
+    ASSERT_GE(peer.fd(), 0) << d.log();
+    ASSERT_TRUE(d.waitLog("pms_init: g_vendor_id = 3", 5000));
+    // kill -PIPE every millisecond for three seconds while the daemon logs
+    // busily (debug level 4, control requests, reconnects).
+    pid_t target = d.pid();
+    pid_t sender = fork();
+    if (sender == 0) {
+        for (int i = 0; i < 3000; ++i) {
+            kill(target, SIGPIPE);
+            usleep(1000);
+        }
+        _exit(0);
+    }
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < until) {
+        controlRequest(d.controlPort(), frame("01", "01", "101"));
+        StreamPeer again = pms.accept(50);
+    }
+    waitpid(sender, nullptr, 0);
+    EXPECT_TRUE(d.waitLog("Received SIGPIPE, closing PMS connection.", 1000)) << d.log().substr(0, 2000);
+    // Still serving, and still able to shut down.
+    EXPECT_FALSE(controlRequest(d.controlPort(), frame("01", "01", "101")).empty()) << "the control port is dead";
+    EXPECT_EQ(d.stop(SIGTERM), 0);
+}
+
 TEST(DaemonLifecycle, ReconnectsWithoutLeakingDescriptors) {
     DaemonHarness d;
     PG_REQUIRE(d.db());

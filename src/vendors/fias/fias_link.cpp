@@ -10,6 +10,7 @@
 #include "io_gwy/server.h"
 #include "link.h"
 #include "platform/log.h"
+#include "signals.h"
 #include "state.h"
 #include "utils/strutils.h"
 #include "vendor.h"
@@ -221,7 +222,7 @@ int fias_cmd_start(FiasVendor& v, const std::string&) {
 
 int fias_cmd_end(FiasVendor& v, const std::string&) {
     VLOG_INFO("%s PMS has halted connection, raising SIGPIPE to close link", v.p.pms_name);
-    if (raise(SIGPIPE) != 0) {
+    if (pms_raise_link_sigpipe() != 0) {
         VLOG_ERROR(0, "Failed to raise sigpipe, exiting");
         exit(1);
     }
