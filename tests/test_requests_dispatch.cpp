@@ -189,7 +189,8 @@ TEST_F(Requests, ControlBytesAndUnpostableAmountsNeverReachTheVendor) {
              {"06", "101|1e30|Internet|0|60"},
              {"07", "101\x01|SMITH"},
              {"01", "10\x7f" "1"},
-             {"12", "101|7\x1b"}}) {
+             {"12", "101|7\x1b"},
+             {"07", "101|M\xfc" "ller"}}) {
         EXPECT_EQ(ask(sub, data), Frames{kInvalidParam}) << sub << " " << data;
     }
     EXPECT_TRUE(calls().empty());

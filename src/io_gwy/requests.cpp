@@ -31,17 +31,21 @@ bool single_field(const std::string& data) {
     return !data.empty() && data.find('|') == std::string::npos;
 }
 
-// Every value of a request may reach a PMS record: one that carries a control
-// byte (which would split or reframe the record) is refused here, before any
-// vendor sees it. The fields are separated by '|', so no field holds one.
+// Every value of a request may reach a PMS record and the database: one that
+// carries a control byte (which would split or reframe the record), or that
+// the database cannot store (it would be matched or stored as ''), is refused
+// here, before any vendor sees it. The fields are separated by '|', so no
+// field holds one.
 bool fields_sendable(int subtype, const std::string& data) {
     int index = 0;
+    const std::string what = "request subtype " + std::to_string(subtype);
     for (const std::string& field : strSplit(data, "|")) {
         ++index;
         if (const char* why = pms_field_refusal(field)) {
-            VLOG_ERROR(0, "Refusing request subtype %d: field %d cannot be sent to the PMS, %s", subtype, index, why);
+            VLOG_ERROR(0, "Refusing %s: field %d cannot be sent to the PMS, %s", what.c_str(), index, why);
             return false;
         }
+        if (!db_text_storable(field, std::to_string(index).c_str(), what)) return false;
     }
     return true;
 }
