@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "platform/log.h"
+#include "start_dir.h"
 #include "state.h"
 
 static constexpr char kLogSrc[] = "main";
@@ -36,12 +37,14 @@ int listConfiguration() {
 std::optional<int> pms_parse_cmdline(int argc, char* argv[]) {
     const char* prog = argc > 0 ? argv[0] : kProgramName;
     bool list_config = false;
+    pms_remember_start_dir();
     optind = 0;  // full reset, so that the parser can run more than once
     int opt;
     while ((opt = getopt(argc, argv, "c:CDd:vhIL:")) != -1) {
         switch (opt) {
             case 'c':
-                g_config_file = optarg;
+                // Re-read at every reconnect, after detaching has changed to "/".
+                g_config_file = pms_path_from_start(optarg);
                 break;
             case 'C':
                 list_config = true;

@@ -157,7 +157,10 @@ std::optional<std::string> db_escape_string(std::string_view text) {
     if (g_conn) {
         int err = 0;
         n = PQescapeStringConn(g_conn.get(), out.data(), text.data(), text.size(), &err);
-        if (err) return std::nullopt;
+        if (err) {
+            VLOG_ERROR(100, "Unable to escape string, invalid in the database's encoding");
+            return std::nullopt;
+        }
     } else {
         n = PQescapeString(out.data(), text.data(), text.size());
     }

@@ -18,6 +18,8 @@
 #include "io_pms/io_tcp.h"
 #include "io_pms/io_udp.h"
 #include "platform/log.h"
+#include "signals.h"
+#include "start_dir.h"
 #include "state.h"
 
 static constexpr char kLogSrc[] = "link";
@@ -104,7 +106,7 @@ void close_through_sigpipe(const char* fn, int number) {
         VLOG_DEBUG(4, 1000, "Raising SIGPIPE 1");
     else
         VLOG_DEBUG(4, 1000, "%s: Raising SIGPIPE %d", fn, number);
-    if (raise(SIGPIPE) != 0) {
+    if (pms_raise_link_sigpipe() != 0) {
         VLOG_ERROR(1000, "%s: Failed to raise sigpipe, exiting", fn);
         exit(1);
     }
@@ -135,6 +137,7 @@ int link_open() {
     g_link = std::move(rec);
 
     auto path = config_get("LINKLOGFILE");
+    if (path) path = pms_path_from_start(*path);
     if (!path)
         VLOG_ERROR(1000, "link_open: LINKLOGFILE NULL");
     else if (!linklog_open(path))
@@ -200,7 +203,10 @@ int link_write(std::string_view bytes) {
     const int length = static_cast<int>(bytes.size());
     VLOG_DEBUG(4, 1000, "link_write: Writing %d bytes to PMS: %s", length, text.c_str());
     int count = 0;
-    if (IoStream* s = link_stream()) count = fd_write_all(s->fd, bytes);
+    if (IoStream* s = link_stream()) {
+        LinkSigpipeScope own;
+        count = fd_write_all(s->fd, bytes);
+    }
     // A peer that has gone raises SIGPIPE inside the write, and the handler
     // may have closed the link: from here on only the traffic log is used.
     if (count < 0) VLOG_ERRNO(1000, "link_write: Error writing data to PMS");

@@ -5,14 +5,14 @@
 // failure. A read that fails at the transport level raises SIGPIPE inside
 // the link layer before it returns, and by then the link is closed.
 //
-// How the daemon must install its SIGPIPE handler: with sigaction, without
-// SA_RESETHAND (or re-installing itself), and SIGPIPE must not be blocked or
-// ignored. Unlike the other handlers it does its work at once: it runs
-// synchronously inside raise() (and inside a write() to a peer that has gone,
-// where the kernel raises SIGPIPE itself), so it sets the control server BUSY
-// and calls link_close() there. The read that raised it touches nothing of
-// the link afterwards. Should the handler leave the link open all the same,
-// the read closes it itself, so a failed read always leaves the link closed.
+// The raise, and every write to the PMS (where the kernel raises SIGPIPE for
+// a peer that has gone), run inside a LinkSigpipeScope (signals.h): the
+// daemon's handler only notes the signal there, and the scope's end sets the
+// control server BUSY and calls link_close() before the link layer goes on.
+// SIGPIPE must not be blocked or ignored. The read that raised it touches
+// nothing of the link afterwards. Should nothing have closed the link all the
+// same (another handler, SIGPIPE ignored), the read closes it itself, so a
+// failed read always leaves the link closed.
 #pragma once
 
 #include <cstdint>

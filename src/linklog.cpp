@@ -6,6 +6,7 @@
 
 #include "config.h"
 #include "status.h"
+#include "start_dir.h"
 
 namespace {
 
@@ -63,5 +64,7 @@ bool linklog_is_open() { return static_cast<bool>(g_linklog); }
 
 void linklog_reopen() {
     linklog_close();
-    linklog_open(config_get("LINKLOGFILE"));
+    auto path = config_get("LINKLOGFILE");
+    if (path) path = pms_path_from_start(*path);
+    linklog_open(path);
 }

@@ -38,6 +38,16 @@ bool detachOrLock() {
     return true;
 }
 
+// What a SIGPIPE does, outside the handler: the link layer's own as soon as
+// its raise or write returns, one sent from outside when the main loop wakes.
+void closeLinkOnSigpipe() {
+    VLOG_DEBUG(4, 1000, "Enter handle_sigpipe, sig number [%d], should be [%d]", SIGPIPE, SIGPIPE);
+    VLOG_INFO("Received SIGPIPE, closing PMS connection.  Will reopen before the next database scan.");
+    svr_setBusy();
+    link_close();
+    VLOG_DEBUG(4, 1000, "handle_sigpipe: finished");
+}
+
 // What SIGTERM closes before the configuration and lock file go.
 void releaseResources() {
     pms_service_stopping();
@@ -55,6 +65,7 @@ void installHandlersOnce() {
     installed = true;
     g_on_sigterm = releaseResources;
     g_on_sighup = linklog_reopen;
+    g_on_sigpipe = closeLinkOnSigpipe;
     svr_setBillingHook(pms_db_scan_and_post);
     if (pms_install_signal_handlers() != 0) VLOG_ERROR(1000, "pms_init: Unable to install signal handlers");
     VLOG_DEBUG(4, 1000, "pms_init: Setting SIGPIPE handle");
@@ -97,20 +108,6 @@ int openLinkAndVendor() {
 }
 
 }  // namespace
-
-void handle_sigpipe(int sig) {
-    VLOG_DEBUG(4, 1000, "Enter handle_sigpipe, sig number [%d], should be [%d]", sig, SIGPIPE);
-    if (sig != SIGPIPE) {
-        VLOG_DEBUG(4, 1000, "handle_sigpipe: wrong sig number");
-        return;
-    }
-    // Installed with sigaction, the handler stays in place: nothing to re-install.
-    VLOG_DEBUG(4, 1000, "handle_sigpipe: reset signal handle");
-    VLOG_INFO("Received SIGPIPE, closing PMS connection.  Will reopen before the next database scan.");
-    svr_setBusy();
-    link_close();
-    VLOG_DEBUG(4, 1000, "handle_sigpipe: finished");
-}
 
 int pms_init() {
     VLOG_DEBUG(1, 1000, "pms_init: Initializing vornPMS");

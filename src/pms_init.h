@@ -10,12 +10,6 @@
 // cannot. Nothing it sets up again on a retry is left behind by the last try.
 int pms_init();
 
-// SIGPIPE is raised by the link layer itself from inside a failed read (and
-// by the kernel inside a write to a PMS that has gone), so it is handled at
-// once: the control server goes BUSY and the link is closed, to be reopened
-// at the next time-out.
-void handle_sigpipe(int sig);
-
 // POSTDELAY in seconds (a whole number above 0), or nullopt after logging why
 // the daemon cannot run with it.
 std::optional<unsigned> pms_read_postdelay();

@@ -17,11 +17,19 @@ static constexpr char kLogSrc[] = "signals";
 
 std::function<void()> g_on_sighup;
 std::function<void()> g_on_sigterm;
+std::function<void()> g_on_sigpipe;
 
 namespace {
 
-enum Slot { kChld, kHup, kTstp, kUsr1, kUsr2, kTerm, kSlots };
-constexpr int kSignalOf[kSlots] = {SIGCHLD, SIGHUP, SIGTSTP, SIGUSR1, SIGUSR2, SIGTERM};
+enum Slot { kChld, kHup, kTstp, kUsr1, kUsr2, kPipe, kTerm, kSlots };
+constexpr int kSignalOf[kSlots] = {SIGCHLD, SIGHUP, SIGTSTP, SIGUSR1, SIGUSR2, SIGPIPE, SIGTERM};
+
+// Set while the link layer may raise SIGPIPE itself (its own raise, or the
+// kernel's inside a write to a PMS that has gone); the handler then only
+// notes the signal and the link layer acts on it as soon as the raise or
+// write returns.
+volatile sig_atomic_t g_link_pipe_scope = 0;
+volatile sig_atomic_t g_link_pipe_seen = 0;
 
 // Arrivals per signal since the last pms_handle_pending_signals. Handlers for
 // these signals block each other, so an increment is never interrupted by
@@ -88,6 +96,28 @@ void handle_sigusr1(int sig) {
 void handle_sigusr2(int sig) {
     if (sig == SIGUSR2) record(kUsr2);
 }
+void handle_sigpipe(int sig) {
+    if (sig != SIGPIPE) return;
+    if (g_link_pipe_scope > 0)
+        g_link_pipe_seen = 1;
+    else
+        record(kPipe);
+}
+
+LinkSigpipeScope::LinkSigpipeScope() { g_link_pipe_scope = g_link_pipe_scope + 1; }
+
+LinkSigpipeScope::~LinkSigpipeScope() {
+    g_link_pipe_scope = g_link_pipe_scope - 1;
+    if (g_link_pipe_scope == 0 && g_link_pipe_seen) {
+        g_link_pipe_seen = 0;
+        if (g_on_sigpipe) g_on_sigpipe();
+    }
+}
+
+int pms_raise_link_sigpipe() {
+    LinkSigpipeScope own;
+    return raise(SIGPIPE);
+}
 
 int pms_install_signal_handlers() {
     if (g_wake[0] < 0 && pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -143,5 +173,8 @@ void pms_handle_pending_signals() {
         VLOG_INFO("Received SIGUSR2, halting verbose logging");
         VORN_MSG_DEBUG_LEVEL = 0;
     }
+    // A SIGPIPE sent from outside closes the link like the link layer's own,
+    // once however many arrived.
+    if (count[kPipe] > 0 && g_on_sigpipe) g_on_sigpipe();
     if (count[kTerm] > 0) shutdownDaemon();
 }

@@ -83,6 +83,13 @@ TEST_F(AgilysysDaemon, GoodCheckinIsAcknowledgedStoredAndAnnounced) {
     EXPECT_EQ(peer.receive(1, 3000), "\x06");
     ASSERT_TRUE(nextEvent(1, ev, 3000));
     EXPECT_EQ(d.db().value("SELECT count(*) FROM pms_guests WHERE pms_is_stale = 0"), "2");
+
+    // Latin-1 names (the default PMS_CHARSET) are stored as UTF-8.
+    ASSERT_TRUE(peer.send(agilysysFrame("4713,x,2030-05-01,2030-05-04,x,102,x,M\xfc" "ller,J\xf6" "rg")));
+    EXPECT_EQ(peer.receive(1, 3000), "\x06");
+    ASSERT_TRUE(nextEvent(1, ev, 3000));
+    EXPECT_EQ(d.db().value("SELECT pms_name_last || ' ' || pms_name_first FROM pms_guests WHERE pms_guest_no = '4713'"),
+              "M\xc3\xbc" "ller J\xc3\xb6" "rg");
 }
 
 TEST_F(AgilysysDaemon, BadFramesChangeNothing) {

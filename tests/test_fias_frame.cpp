@@ -35,6 +35,13 @@ TEST(FiasRecord, FieldsDatesAndLayouts) {
     EXPECT_FALSE(fias_pms_to_db_datetime(out, "26-2-8", "140559"));
     EXPECT_TRUE(fias_pms_to_db_datetime(out, "261208", "14:05:59"));
     EXPECT_EQ(out, "2026-12-08 00:00:00");
+    // Digits that name no real date or time of day are refused too.
+    for (auto [date, time] : {std::pair{"301332", "000000"}, {"260431", "000000"}, {"250229", "000000"},
+                              {"261200", "000000"}, {"260015", "000000"}, {"261208", "240000"},
+                              {"261208", "236000"}, {"261208", "235960"}})
+        EXPECT_FALSE(fias_pms_to_db_datetime(out, date, time)) << date << " " << time;
+    EXPECT_TRUE(fias_pms_to_db_datetime(out, "240229", "235959"));
+    EXPECT_EQ(out, "2024-02-29 23:59:59");
 
     std::string da, ti;
     ASSERT_TRUE(fias_date_time(localTime(2006, 3, 4, 5, 6, 59), da, ti, 3));

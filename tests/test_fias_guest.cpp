@@ -97,6 +97,29 @@ TEST_F(FiasGuest, CheckInAndCheckOutOfOneGuestOrTheRoom) {
     announcement();
     EXPECT_EQ(receive("GI|RN104|G#58|GNKeep|GA2612x1|GD261215|DA261201|TI120000|SF|"), 0);
     EXPECT_EQ(current("104"), "58");
+    EXPECT_EQ(receive("GI|RN104|G#58|GNKeep|GA301332|GD261215|DA261201|TI120000|SF|"), 0);
+    EXPECT_EQ(current("104"), "58");
+}
+
+TEST_F(FiasGuest, TextsTheDatabaseCannotStoreRefuseTheRecord) {
+    LogCapture log;
+    // Latin-1 (the default PMS_CHARSET) is stored as UTF-8.
+    ASSERT_EQ(receive("GI|RN101|G#55|GNM\xfc" "ller|GFJ\xf6" "rg|GA261201|GD261215|DA261201|TI120000|"), 1);
+    announcement();
+    EXPECT_EQ(db_->value("SELECT pms_name_last || ' ' || pms_name_first FROM pms_guests WHERE pms_guest_no = '55'"),
+              "M\xc3\xbc" "ller J\xc3\xb6" "rg");
+
+    // Texts too long to escape: the record is refused, nothing changes.
+    const std::string huge(40000, '7');
+    EXPECT_EQ(receive("GI|RN" + huge + "|G#56|GNLong|GA261201|GD261215|DA261201|TI120000|"), 0);
+    EXPECT_TRUE(log.contains("Refusing guest record: field RN is too long to store (40000 bytes)"));
+    EXPECT_EQ(receive("GI|RN101|G#55|GN" + huge + "|GA261201|GD261215|DA261201|TI120000|SF|"), 0);
+    EXPECT_EQ(receive("GC|RN" + huge + "|RO101|G#55|"), 0);
+    EXPECT_TRUE(log.contains("Refusing room move: field RN is too long to store (40000 bytes)"));
+    EXPECT_EQ(receive("GO|RN101|G#" + huge + "|GSY|"), 0);
+    EXPECT_EQ(db_->value("SELECT pms_room || '/' || pms_name_last FROM pms_guests WHERE pms_is_stale = 0"),
+              "101/M\xc3\xbc" "ller");
+    EXPECT_EQ(db_->value("SELECT count(*) FROM pms_guests"), "1");
 }
 
 TEST_F(FiasGuest, GuestChangeUpdatesAddsOrMovesTheRoom) {

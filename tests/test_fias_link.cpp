@@ -208,12 +208,14 @@ TEST_F(FiasRunning, KeepAliveNightAuditAndStatus) {
     ASSERT_TRUE(status);
     EXPECT_EQ(status->substr(0, 3), "LA^");
 
-    // Unanswered: the LA wait is not counted as a link failure (only the
-    // empty drain before it is).
+    // Unanswered: neither the empty drain nor the LA wait counts towards
+    // closing the link, whatever the count already was.
+    vendor().s.fail_count = 10;
     done = async([] { return vendor_current()->keep_alive(); });
     ASSERT_TRUE(pms_->expectRecord("LS|DA*|TI*|", 4000));
     EXPECT_EQ(done.get(), 0);
-    EXPECT_EQ(vendor().s.fail_count, 1);
+    EXPECT_EQ(vendor().s.fail_count, 10);
+    EXPECT_NE(link_type(), LINK_TYPE_CLOSED);
     EXPECT_TRUE(log.contains("micfid_link_keep_alive - timeout reading LA response"));
 
     // A record waiting on the link is handled instead; no LS this time.

@@ -2,6 +2,8 @@
 // and PR, PS layouts, VIP discounts, answers that are not a posting.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "db.h"
 #include "fias_env.h"
 #include "io_gwy/server.h"
@@ -230,10 +232,14 @@ TEST_F(FiasPost, LateAnswerToAnEarlierRecordIsNotTaken) {
     seq = fias_parse(pms_->lastBody())->text("P#");
     // An earlier posting's OK arrives late; this posting is refused.
     pms_->sendRecord("PA|P#" + other(seq) + "|ASOK|DA261208|TI101012|");
+    // Unnumbered answers naming another room or another guest are not ours either.
+    pms_->sendRecord("PA|ASOK|RN999|");
+    pms_->sendRecord("PA|ASOK|RN101|G#56|");
     pms_->sendRecord("PA|P#" + seq + "|ASNP|CTNo post allowed|DA261208|TI101012|");
     EXPECT_EQ(result.get(), 4);
     EXPECT_EQ(reply, "PMS returned unsuccessful post response: NP");
     EXPECT_TRUE(log.contains("is for P# " + other(seq) + ", not " + seq + "; ignored"));
+    EXPECT_TRUE(log.contains("answer 'PA|ASOK|RN999|' is for another room or guest, not room 101; ignored"));
 
     // The same number written with leading zeros is this record's answer.
     result = post(p, reply);
@@ -243,6 +249,44 @@ TEST_F(FiasPost, LateAnswerToAnEarlierRecordIsNotTaken) {
     ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA500|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"));
     seq = fias_parse(pms_->lastBody())->text("P#");
     pms_->sendRecord("PA|P#" + seq + "|ASOK|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 0) << reply;
+}
+
+TEST_F(FiasPost, ChargeTextsThatWouldForgeFieldsAreRefusedUnsent) {
+    begin(false);
+    struct Case {
+        std::string room, mac;
+        float amount;
+        const char* field;
+    };
+    const Case cases[] = {
+        {"101|TA1", "00:1a:2b:3c:4d:5e", 5, "RN"},
+        {std::string("101\x03\x02PA|ASOK", 10), "00:1a:2b:3c:4d:5e", 5, "RN"},
+        {"101", "00:11|TA2|CTx", 5, "CT"},
+        {"101", "00:1a:2b:3c:4d:5e", std::numeric_limits<float>::quiet_NaN(), "TA"},
+        {"101", "00:1a:2b:3c:4d:5e", std::numeric_limits<float>::infinity(), "TA"},
+        {"101", "00:1a:2b:3c:4d:5e", 1e30f, "TA"},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        PMSPostInfo p = charge("101", 5);
+        p.room = c.room;
+        p.mac = c.mac;
+        p.charge = c.amount;
+        std::string reply;
+        EXPECT_EQ(vendor_current()->post_charge(p, reply), 4) << c.field;
+        EXPECT_TRUE(pms_->quiet(100)) << "sent for " << c.field;
+        EXPECT_TRUE(log.contains("Refusing charge row " + std::to_string(p.db_seqno) + ": field " + c.field))
+            << c.field;
+    }
+    // A negative amount is a refund and goes out as one.
+    PMSPostInfo p = charge("101", -2.5f);
+    std::string reply;
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|"));
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA-250|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|")) << pms_->lastBody();
+    pms_->sendRecord("PA|ASOK|RN101|");
     EXPECT_EQ(result.get(), 0) << reply;
 }
 

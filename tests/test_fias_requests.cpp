@@ -177,6 +177,13 @@ TEST_F(FiasRequests, AuthorizeRefreshesTheRoomAndMatchesNames) {
     EXPECT_EQ(db_->value("SELECT string_agg(pms_guest_no, ',' ORDER BY pms_guest_no) FROM pms_guests WHERE pms_room "
                          "= '101' AND pms_is_stale = 0"),
               "57,58");
+    f = ask(7, "101|Amy^Jones");
+    EXPECT_TRUE(pms_->expectRecord(inquiry)) << pms_->lastBody();
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|G#60|GNJones|GFAmy|GA301332|GD261215|");
+    EXPECT_EQ(answer(f), Lines{"3/4:Error converting date/time values from the PMS to local datebase values!"});
+    EXPECT_EQ(db_->value("SELECT string_agg(pms_guest_no, ',' ORDER BY pms_guest_no) FROM pms_guests WHERE pms_room "
+                         "= '101' AND pms_is_stale = 0"),
+              "57,58");
 
     // A list naming nobody: the PMS has no guest in the room.
     f = ask(7, "101|Amy^Jones");

@@ -138,16 +138,22 @@ TEST_F(McastLoopback, ReinitDoesNotLeakSockets) {
 }
 
 TEST_F(McastLoopback, ListenToolPrintsEachAnnouncement) {
-    Child tool({binPath("vornpms_mcast_listen"), "-i", "127.0.0.1", "-p", std::to_string(port_)});
-    // The tool joins the group a moment after it starts: repeat until it prints.
-    std::string line;
-    bool got = false;
-    for (int i = 0; i < 50 && !got; ++i) {
-        vornpmsmcast_make_and_send_msg(sampleEvent());
-        got = tool.readLine(line, 100);
+    // Arrival and departure as local date-times, or with -r as sent.
+    for (auto [flag, dates] : {std::pair{"", "arrival[2024-05-01 12:00:00] departure[2024-05-03 12:00:00]"},
+                               {"-r", "arrival[1714557600] departure[1714730400]"}}) {
+        std::vector<std::string> argv{binPath("vornpms_mcast_listen"), "-i", "127.0.0.1", "-p", std::to_string(port_)};
+        if (*flag) argv.push_back(flag);
+        Child tool(argv, {"TZ=Europe/Berlin"});
+        // The tool joins the group a moment after it starts: repeat until it prints.
+        std::string line;
+        bool got = false;
+        for (int i = 0; i < 50 && !got; ++i) {
+            vornpmsmcast_make_and_send_msg(sampleEvent());
+            got = tool.readLine(line, 100);
+        }
+        ASSERT_TRUE(got);
+        EXPECT_EQ(line, std::string("1 check-in first[Ann|Marie] last[O\\Brien] guest[4711] room[101] group[] vip[] "
+                                    "language[EA] prev_room[] ") +
+                            dates + " zero[0]");
     }
-    ASSERT_TRUE(got);
-    EXPECT_EQ(line,
-              "1 check-in first[Ann|Marie] last[O\\Brien] guest[4711] room[101] group[] vip[] "
-              "language[EA] prev_room[] arrival[1714557600] departure[1714730400] zero[0]");
 }

@@ -209,6 +209,9 @@ TEST(PmsSim, SerialLineChecksumsAcknowledgesAndRepeats) {
     ASSERT_TRUE(sim->waitFor("-- the interface opened " + dev, 2000));
     linkUp(s);
     EXPECT_EQ(s.skipped, "\x06\x06\x06");  // LD, LR and LA acknowledged before the answer
+    // The trace shows each frame before the ACK that answers it.
+    EXPECT_TRUE(std::regex_search(sim->proc().output(),
+                                  std::regex("<- LA\\|DA261208\\|TI120000\\|\n[0-9:.]+ -> <ACK>\n")));
 
     // A bad LRC is refused; ENQ repeats the last answer; the good frame is taken.
     s.send("LS|DA261208|TI120001|", 'x');

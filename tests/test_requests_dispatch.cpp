@@ -179,9 +179,30 @@ TEST_F(Requests, PostingRecordIsBuiltFromFiveFields) {
     EXPECT_EQ(calls().size(), 2u);
 }
 
+TEST_F(Requests, ControlBytesAndUnpostableAmountsNeverReachTheVendor) {
+    for (auto [sub, data] : std::vector<std::pair<std::string, std::string>>{
+             {"06", "101\x02PS|2.50|Internet|0|60"},
+             {"06", "101|2.50|Inter\x1fnet|0|60"},
+             {"06", "101|nan|Internet|0|60"},
+             {"06", "101|inf|Internet|0|60"},
+             {"06", "101|-inf|Internet|0|60"},
+             {"06", "101|1e30|Internet|0|60"},
+             {"07", "101\x01|SMITH"},
+             {"01", "10\x7f" "1"},
+             {"12", "101|7\x1b"},
+             {"07", "101|M\xfc" "ller"}}) {
+        EXPECT_EQ(ask(sub, data), Frames{kInvalidParam}) << sub << " " << data;
+    }
+    EXPECT_TRUE(calls().empty());
+    // A negative amount is a refund.
+    EXPECT_EQ(ask("06", "101|-2.50|Refund|0|0"), Frames{frame("02", "06", "1")});
+    EXPECT_FLOAT_EQ(testVendor().post_charge, -2.5f);
+}
+
 TEST(RequestsUnavailable, BusyOrClosedLinkGetsUnavailableReply) {
     ControlPort cp;
     TestVendorSelected vendor;
+    testVendor().calls.clear();  // left by earlier tests of the same program
     LogCapture log;
     svr_setBusy();
     EXPECT_EQ(exchange(cp.fd(), frame("01", "13", "")), Frames{kUnavailable});

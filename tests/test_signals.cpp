@@ -21,7 +21,8 @@ class Signals : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(pms_install_signal_handlers(), 0); }
     void TearDown() override {
-        for (int s : {SIGHUP, SIGTERM, SIGTSTP, SIGCHLD, SIGUSR1, SIGUSR2}) signal(s, SIG_DFL);
+        for (int s : {SIGHUP, SIGTERM, SIGTSTP, SIGCHLD, SIGUSR1, SIGUSR2, SIGPIPE}) signal(s, SIG_DFL);
+        g_on_sigpipe = nullptr;
         config_free();
     }
 };
@@ -44,6 +45,32 @@ TEST_F(Signals, FiveUsr1EndAtLevelFourAndUsr2Silences) {
     pms_handle_pending_signals();
     EXPECT_EQ(VORN_MSG_DEBUG_LEVEL, 0);
     EXPECT_TRUE(log.contains("Received SIGUSR2, halting verbose logging"));
+}
+
+TEST_F(Signals, PipeFromOutsideWaitsForTheLoopTheLinkLayersOwnActsAtOnce) {
+    ASSERT_EQ(vornDAEMON_InstallHandler(SIGPIPE, handle_sigpipe), 0);
+    int closed = 0;
+    g_on_sigpipe = [&] { ++closed; };
+    LogCapture log(0);
+    // From outside (kill -PIPE): recorded only, acted on once by the loop.
+    for (int i = 0; i < 3; ++i) kill(getpid(), SIGPIPE);
+    EXPECT_EQ(closed, 0);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(pms_signals_pending());
+    pms_handle_pending_signals();
+    EXPECT_EQ(closed, 1);
+    // The link layer's own: acted on before the raise's caller goes on, never
+    // left for the loop.
+    EXPECT_EQ(pms_raise_link_sigpipe(), 0);
+    EXPECT_EQ(closed, 2);
+    EXPECT_FALSE(pms_signals_pending());
+    {
+        LinkSigpipeScope write;
+        raise(SIGPIPE);
+        EXPECT_EQ(closed, 2);  // not inside the write
+    }
+    EXPECT_EQ(closed, 3);
+    EXPECT_FALSE(pms_signals_pending());
 }
 
 TEST_F(Signals, TstpDumpsConfigurationAndDoesNotStop) {

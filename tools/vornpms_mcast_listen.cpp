@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "platform/log.h"
@@ -26,8 +27,20 @@ const char* eventName(int code) {
 }
 
 int usage(const char* prog) {
-    fprintf(stderr, "Usage: %s [-i iface] [-p port]\n", prog);
+    fprintf(stderr, "Usage: %s [-i iface] [-p port] [-r]\n", prog);
     return 1;
+}
+
+// Seconds since the epoch as local "YYYY-MM-DD HH:MM:SS"; "-" for none (0),
+// the number itself when it names no local time.
+std::string localDateTime(long seconds) {
+    if (seconds == 0) return "-";
+    time_t t = static_cast<time_t>(seconds);
+    tm local{};
+    char text[32];
+    if (!localtime_r(&t, &local) || strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0)
+        return std::to_string(seconds);
+    return text;
 }
 
 }  // namespace
@@ -37,10 +50,12 @@ int main(int argc, char* argv[]) {
     vornMSG_SetStderr(true);
     const char* iface = nullptr;
     long port = 5657;
+    bool raw = false;  // -r: arrival and departure as seconds since the epoch
     int opt;
-    while ((opt = getopt(argc, argv, "i:p:")) != -1) {
+    while ((opt = getopt(argc, argv, "i:p:r")) != -1) {
         switch (opt) {
             case 'i': iface = optarg; break;
+            case 'r': raw = true; break;
             case 'p': {
                 char* end = nullptr;
                 port = strtol(optarg, &end, 10);
@@ -67,11 +82,13 @@ int main(int argc, char* argv[]) {
         if (!vornpmsmcast_decode(datagram, e)) {
             printf("invalid announcement [%s]\n", datagram.c_str());
         } else {
+            std::string arrival = raw ? std::to_string(e.arrival) : localDateTime(e.arrival);
+            std::string departure = raw ? std::to_string(e.departure) : localDateTime(e.departure);
             printf("%d %s first[%s] last[%s] guest[%s] room[%s] group[%s] vip[%s] language[%s] "
-                   "prev_room[%s] arrival[%ld] departure[%ld] zero[%ld]\n",
+                   "prev_room[%s] arrival[%s] departure[%s] zero[%ld]\n",
                    e.code, eventName(e.code), e.first.c_str(), e.last.c_str(), e.guest_no.c_str(),
                    e.room.c_str(), e.group.c_str(), e.vip.c_str(), e.language.c_str(),
-                   e.prev_room.c_str(), e.arrival, e.departure, e.zero);
+                   e.prev_room.c_str(), arrival.c_str(), departure.c_str(), e.zero);
         }
         fflush(stdout);
     }

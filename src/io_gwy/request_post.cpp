@@ -5,6 +5,7 @@
 #include "io_gwy/requests.h"
 #include "platform/log.h"
 #include "utils/strutils.h"
+#include "vendors/common/field_check.h"
 
 static constexpr char kLogSrc[] = "io_gwy/request_post";
 
@@ -18,9 +19,16 @@ int svr_requestPost(int fd, const VendorRequests& requests, const std::string& d
     std::vector<std::string> f = strSplit(data, "|");
     if (f.size() != 5) return 2;
 
+    // "nan", "inf" or 1e30 would reach the PMS as such and be answered
+    // success; negative amounts are refunds and stay.
+    const double amount = f[1].empty() ? 0.0 : strtod(f[1].c_str(), nullptr);
+    if (const char* why = pms_amount_refusal(amount)) {
+        VLOG_ERROR(0, "Refusing charge for room [%s]: amount [%s] %s", f[0].c_str(), f[1].c_str(), why);
+        return 2;
+    }
     PMSPostInfo tmpl;
     tmpl.room = f[0];
-    tmpl.charge = f[1].empty() ? 0.0f : static_cast<float>(strtod(f[1].c_str(), nullptr));
+    tmpl.charge = static_cast<float>(amount);
     tmpl.description = f[2];
     tmpl.start_time =
         f[3].empty()

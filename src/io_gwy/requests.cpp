@@ -7,6 +7,7 @@
 
 #include "platform/log.h"
 #include "utils/strutils.h"
+#include "vendors/common/field_check.h"
 
 static constexpr char kLogSrc[] = "io_gwy/requests";
 
@@ -28,6 +29,25 @@ std::optional<Fields> split_nonempty(const std::string& data, size_t n) {
 // A single room number: present and not a list.
 bool single_field(const std::string& data) {
     return !data.empty() && data.find('|') == std::string::npos;
+}
+
+// Every value of a request may reach a PMS record and the database: one that
+// carries a control byte (which would split or reframe the record), or that
+// the database cannot store (it would be matched or stored as ''), is refused
+// here, before any vendor sees it. The fields are separated by '|', so no
+// field holds one.
+bool fields_sendable(int subtype, const std::string& data) {
+    int index = 0;
+    const std::string what = "request subtype " + std::to_string(subtype);
+    for (const std::string& field : strSplit(data, "|")) {
+        ++index;
+        if (const char* why = pms_field_refusal(field)) {
+            VLOG_ERROR(0, "Refusing %s: field %d cannot be sent to the PMS, %s", what.c_str(), index, why);
+            return false;
+        }
+        if (!db_text_storable(field, std::to_string(index).c_str(), what)) return false;
+    }
+    return true;
 }
 
 int32_t to_int32(const std::string& text) {
@@ -146,6 +166,7 @@ int svr_dispatchRequest(int fd, const VendorRequests& rq, int subtype, const std
         return 4;
     }
     trace(subtype, data);
+    if (!fields_sendable(subtype, data)) return 2;
 
     switch (subtype) {
         case PMS_REQ_CHECK_ROOM: {

@@ -4,6 +4,7 @@
 // the only control requests served are room status and our own status.
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include "db.h"
 #include "io_gwy/server.h"
@@ -12,6 +13,7 @@
 #include "utils/strutils.h"
 #include "vendor.h"
 #include "vendors/common/stx_frame.h"
+#include "vendors/common/field_check.h"
 
 static constexpr char kLogSrc[] = "vendors/Agilysys";
 
@@ -104,7 +106,8 @@ int agilysys_vendor_cmd_checkin(const std::string& record) {
     VLOG_DEBUG(2, 0, "Received CI '%s'", record.c_str());
     const std::string now_text = db_local_time_text(time(nullptr));
 
-    std::vector<std::string> f = strSplit(record, ",");
+    // Names in the PMS's own character set (Latin-1) become UTF-8.
+    std::vector<std::string> f = strSplit(pms_text_to_utf8(record), ",");
     if (f.empty()) {
         VLOG_ERROR(0,
                    "Unable to parse the incoming Checkin message into the individual tokens! Message = '%s', "
@@ -122,6 +125,11 @@ int agilysys_vendor_cmd_checkin(const std::string& record) {
         VLOG_ERROR(0, "Incoming check-in names no room! [%s]", record.c_str());
         return 0;
     }
+    // A text the database cannot take would be stored empty, or fail the
+    // insert after the room was already checked out.
+    for (auto [index, tag] : {std::pair{5, "room"}, {0, "guest number"}, {7, "last name"}, {8, "first name"},
+                              {2, "arrival"}, {3, "departure"}})
+        if (!db_text_storable(f[index], tag, "check-in record")) return 0;
     PmsGuest g;
     g.room = room;
     g.guest_no = f[0];

@@ -243,7 +243,12 @@ int main(int argc, char* argv[]) {
 
     struct sigaction sa {};
     sa.sa_handler = onStop;
-    sigaction(SIGINT, &sa, nullptr);
+    // Started in the background with SIGINT ignored (as scripts/demo does), a
+    // Ctrl-C meant for the script must not stop the simulator before the
+    // daemon has said goodbye to it: an ignored SIGINT stays ignored.
+    struct sigaction old_int {};
+    sigaction(SIGINT, nullptr, &old_int);
+    if (old_int.sa_handler != SIG_IGN) sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 

@@ -166,8 +166,10 @@ private:
             want_lrc_ = false;
             int lrc = vendor_calc_lrc(frame_ + ETX);
             if (static_cast<unsigned char>(c) == lrc) {
+                // The trace shows the frame, then the ACK that answers it.
+                sim_log(SimDir::Received, frame_);
                 writeControl(ACK);
-                handle(frame_);
+                process(frame_);
             } else {
                 sim_log(SimDir::Received, frame_);
                 sim_note("bad LRC %02X (expected %02X), frame refused", static_cast<unsigned char>(c), lrc);
@@ -279,6 +281,10 @@ private:
 
     void handle(const std::string& body) {
         sim_log(SimDir::Received, body);
+        process(body);
+    }
+
+    void process(const std::string& body) {
         auto rec = fias_parse(body);
         if (!rec) {
             sim_note("not a record");

@@ -73,6 +73,7 @@ int fias_cmd_guest_checkout(FiasVendor&, const std::string& body) {
     if (!rec) return 0;
     GuestRecord r = collect(*rec);
     const std::string& room = r.g.room;
+    if (!fias_storable({{"RN", &room}, {"G#", &r.g.guest_no}}, "check-out record")) return 0;
     bool share = !r.share.empty() && (r.share[0] == 'Y' || r.share[0] == 'y');
     if (share && !r.g.guest_no.empty()) {
         db_pms_guests_mark_guest_stale(room, r.g.guest_no, 0);
@@ -95,6 +96,7 @@ int fias_cmd_guest_data_change(FiasVendor& v, const std::string& body) {
             VLOG_ERROR(0, "Room move from [%s] without new room or guest number, ignored", r.old_room.c_str());
             return 2;
         }
+        if (!fias_storable({{"RN", &g.room}, {"RO", &r.old_room}, {"G#", &g.guest_no}}, "room move")) return 0;
         std::string sql = strFormat(
             "UPDATE pms_guests set pms_room = '%s' WHERE pms_room = '%s'  and pms_guest_no = '%s'  and pms_psi_no = "
             "%d  and pms_is_stale = 0",
@@ -140,6 +142,7 @@ int fias_cmd_room_equipment_status(FiasVendor& v, const std::string& body) {
         VLOG_ERROR(0, "Cannot update class of service for room [%s], CS field null", room.c_str());
         return 2;
     }
+    if (!fias_storable({{"RN", &room}}, "room status record")) return 2;
     // The class of service goes into the statement unquoted: only a number may.
     if (!is_decimal(cs)) {
         VLOG_ERROR(0, "Refusing class of service [%s] for room [%s]: not a number", cs.c_str(), room.c_str());

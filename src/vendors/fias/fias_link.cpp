@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 
@@ -9,6 +10,7 @@
 #include "io_gwy/server.h"
 #include "link.h"
 #include "platform/log.h"
+#include "signals.h"
 #include "state.h"
 #include "utils/strutils.h"
 #include "vendor.h"
@@ -220,7 +222,7 @@ int fias_cmd_start(FiasVendor& v, const std::string&) {
 
 int fias_cmd_end(FiasVendor& v, const std::string&) {
     VLOG_INFO("%s PMS has halted connection, raising SIGPIPE to close link", v.p.pms_name);
-    if (raise(SIGPIPE) != 0) {
+    if (pms_raise_link_sigpipe() != 0) {
         VLOG_ERROR(0, "Failed to raise sigpipe, exiting");
         exit(1);
     }
@@ -310,14 +312,19 @@ int fias_keep_alive(FiasVendor& v) {
     }
     auto body = stamped_body(type, time(nullptr));
     if (!body) return 0;
+    // An unanswered keep-alive is not a link failure: neither the empty
+    // drain before the LS nor the wait for its LA may add to the count that
+    // closes the link, or a PMS that never answers LS would see a healthy
+    // link closed every eleven cycles.
+    const int failures_before = v.s.fail_count;
     if (fias_drain(v, strFormat("%s_link_keep_alive", pre), strFormat("send %s", type).c_str()) > 0) return 0;
+    v.s.fail_count = std::min(v.s.fail_count, failures_before);
     if (!fias_write_msg(v, *body)) return 0;
     std::string rec;
     int n = fias_read_response(v, rec);
     if (n < 0) return 0;
     if (n == 0) {
-        // An unanswered keep-alive is not a link failure.
-        if (v.s.fail_count > 0) --v.s.fail_count;
+        v.s.fail_count = std::min(v.s.fail_count, failures_before);
         VLOG_ERROR(0, "%s_link_keep_alive - timeout reading LA response", pre);
         return 0;
     }

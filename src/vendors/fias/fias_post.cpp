@@ -10,7 +10,9 @@
 #include "config.h"
 #include "db.h"
 #include "platform/log.h"
+#include "start_dir.h"
 #include "utils/strutils.h"
+#include "vendors/common/field_check.h"
 #include "vendors/fias/fias_frame.h"
 #include "vendors/fias/fias_link.h"
 
@@ -26,6 +28,18 @@ std::string workstation_of(const PMSPostInfo& post) {
     std::string ws = post.mac.substr(0, 17);
     strRemoveColonsFromMAC(ws);
     return ws;
+}
+
+// True when every value may go into a record; otherwise logs which field of
+// `what` (a charge row, an inquiry) cannot, so that nothing is sent.
+bool values_sendable(const FiasValues& values, const std::string& what) {
+    for (const auto& [tag, value] : values) {
+        if (const char* why = pms_field_refusal(value)) {
+            VLOG_ERROR(0, "Refusing %s: field %s cannot be sent to the PMS, %s", what.c_str(), tag.c_str(), why);
+            return false;
+        }
+    }
+    return true;
 }
 
 std::optional<std::string> body_from(const FiasLayout& layout, FiasValues values, const std::string& da,
@@ -61,7 +75,23 @@ bool fias_take_guest_field(FiasGuestFields& g, const FiasField& f) {
     return true;
 }
 
+bool fias_storable(std::initializer_list<std::pair<const char*, const std::string*>> fields, std::string_view what) {
+    for (const auto& [tag, value] : fields)
+        if (!db_text_storable(*value, tag, what)) return false;
+    return true;
+}
+
 std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
+    // A text the database cannot take would be stored empty, or fail the
+    // insert after the guest was already checked out: refuse the record.
+    if (!fias_storable({{"RN", &g.room}, {"G#", &g.guest_no}, {"GN", &g.last}, {"GF", &g.first}, {"GV", &g.vip},
+                        {"GL", &g.language}, {"GG", &g.group}, {"NP", &g.no_post}},
+                       "guest record"))
+        return std::nullopt;
+    for (size_t i = 0; i < g.user.text.size(); ++i) {
+        const std::string tag = "A" + std::to_string(i);
+        if (!db_text_storable(g.user.text[i], tag.c_str(), "guest record")) return std::nullopt;
+    }
     PmsGuest row;
     std::string off = fias_departure_offset();
     if (off != "000000") VLOG_DEBUG(3, 0, "Using departure time offset of: %s", off.c_str());
@@ -85,7 +115,7 @@ std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
 }
 
 bool fias_load_vip_table(FiasVendor& v) {
-    std::string path = config_get("VIPFILE").value_or(kFiasDefaultVipFile);
+    std::string path = pms_path_from_start(config_get("VIPFILE").value_or(kFiasDefaultVipFile));
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         int err = errno;
@@ -139,19 +169,34 @@ bool fias_load_vip_table(FiasVendor& v) {
 
 namespace {
 
-// True when an answer's P# is the number we sent, or the PMS echoes none.
-bool answers_seq(const std::optional<std::string>& got, const std::string& sent) {
-    if (!got || got->empty()) return true;
+// What a record we sent is known by, to tell its answer from a stray one.
+struct Sent {
+    std::string seq;       // P#
+    std::string room;      // RN or PI
+    std::string guest_no;  // G#, "" when the record named none
+};
+
+// True when an answer's P# is the number we sent. An answer without P# is
+// ours unless it names another room or another guest number: a stray
+// "PA|ASOK|RN999|" must not mark this posting done.
+bool answers_sent(const FiasRecord& rec, const Sent& sent) {
+    auto got = rec.get("P#");
+    if (!got || got->empty()) {
+        auto rn = rec.get("RN");
+        if (rn && !rn->empty() && *rn != sent.room) return false;
+        auto gn = rec.get("G#");
+        return !gn || gn->empty() || sent.guest_no.empty() || *gn == sent.guest_no;
+    }
     char* end = nullptr;
     long n = strtol(got->c_str(), &end, 10);
-    if (end == got->c_str() || *end != '\0') return *got == sent;
-    return std::to_string(n) == sent;
+    if (end == got->c_str() || *end != '\0') return *got == sent.seq;
+    return std::to_string(n) == sent.seq;
 }
 
 // Sends a posting-side record numbered `seq` after draining pending input and
 // waits for one of `types`; nullopt with `error` set when nothing usable came
 // back.
-std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const std::string& seq,
+std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const Sent& sent,
                                          const std::string& op, const char* what,
                                          std::initializer_list<std::string_view> types, std::string& error) {
     fias_drain(v, op, what);
@@ -175,9 +220,13 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
         }
         // A late answer to an earlier record whose wait ran out: its status
         // is not this record's.
-        if (answers_seq(rec->get("P#"), seq)) return rec;
-        VLOG_WARN(0, "%s: answer '%s' is for P# %s, not %s; ignored", op.c_str(), answer.c_str(),
-                  rec->text("P#").c_str(), seq.c_str());
+        if (answers_sent(*rec, sent)) return rec;
+        if (rec->has("P#"))
+            VLOG_WARN(0, "%s: answer '%s' is for P# %s, not %s; ignored", op.c_str(), answer.c_str(),
+                      rec->text("P#").c_str(), sent.seq.c_str());
+        else
+            VLOG_WARN(0, "%s: answer '%s' is for another room or guest, not room %s; ignored", op.c_str(),
+                      answer.c_str(), sent.room.c_str());
     }
 }
 
@@ -188,6 +237,10 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     const char* pre = v.p.prefix;
     out = {};
     FiasValues values{{"PI", room}, {"WS", workstation}, {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
+    if (!values_sendable(values, strFormat("posting inquiry P# %s", values["P#"].c_str()))) {
+        error = "Invalid parameter data for the PMS";
+        return 4;
+    }
     auto frame = fias_stamped_frame(
         v, time(nullptr),
         [&](const std::string& da, const std::string& ti) { return body_from(v.p.inquiry, values, da, ti); },
@@ -196,7 +249,7 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         error = "Memory allocation error";
         return 4;
     }
-    auto rec = send_and_await(v, *frame, values["P#"], strFormat("%s_vendor_send_post_inquiry", pre), "send PI",
+    auto rec = send_and_await(v, *frame, {values["P#"], room, ""}, strFormat("%s_vendor_send_post_inquiry", pre), "send PI",
                               {"PL", "PA"}, error);
     if (!rec) return 4;
     if (rec->type == "PA") {
@@ -272,6 +325,19 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         error = "DB reported invalid date";
         return 4;
     }
+    // A charge whose texts would add fields or split the frame is not sent;
+    // it stays unposted.
+    const std::string row = strFormat("charge row %lld", static_cast<long long>(post.db_seqno));
+    if (!values_sendable({{"RN", post.room}, {"CT", post.mac}, {"G#", post.guest_no}, {"DD", post.dialed_digits}},
+                         row)) {
+        error = "Invalid parameter data for the PMS";
+        return 4;
+    }
+    if (const char* why = pms_amount_refusal(post.charge)) {
+        VLOG_ERROR(0, "Refusing %s: field TA cannot be sent to the PMS, %s", row.c_str(), why);
+        error = "Invalid parameter data for the PMS";
+        return 4;
+    }
     std::string ws = workstation_of(post);
 
     std::string guest_no, guest_name;
@@ -317,6 +383,10 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
                       {"DU", std::to_string(post.duration)},
                       {"CT", post.mac},
                       {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
+    if (!values_sendable(values, row)) {
+        error = "Invalid parameter data for the PMS";
+        return 4;
+    }
     const FiasLayout& layout = !v.s.use_ps_post             ? v.p.post_pr
                                : !post.dialed_digits.empty() ? v.p.post_ps_digits
                                                              : v.p.post_ps_text;
@@ -328,7 +398,7 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         return 4;
     }
 
-    auto rec = send_and_await(v, *frame, values["P#"], op, "send PR or PS", {"PA"}, error);
+    auto rec = send_and_await(v, *frame, {values["P#"], post.room, guest_no}, op, "send PR or PS", {"PA"}, error);
     if (!rec) return 4;
     fias_note_record(v, "PA");
     auto as = rec->get("AS");

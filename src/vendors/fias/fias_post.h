@@ -4,8 +4,11 @@
 
 #include "db.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "vendors/fias/fias_profile.h"
 #include "vendors/fias/fias_record.h"
@@ -47,5 +50,9 @@ bool fias_take_guest_field(FiasGuestFields& g, const FiasField& f);
 std::string fias_departure_offset();
 // The occupancy row of `g`, with the arrival, departure and record date-times
 // converted for the database (departure at DEPARTURE_TIME_OFFSET); nullopt,
-// logged, when one of them fails.
+// logged, when one of them fails or a text cannot be stored.
 std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g);
+
+// True when the database can store every value (tag, text) of `what`;
+// otherwise logs the first field it cannot and returns false.
+bool fias_storable(std::initializer_list<std::pair<const char*, const std::string*>> fields, std::string_view what);

@@ -5,6 +5,7 @@
 
 #include "platform/log.h"
 #include "utils/strutils.h"
+#include "vendors/common/field_check.h"
 
 static constexpr char kLogSrc[] = "vendors/fias/fias_record";
 
@@ -23,7 +24,8 @@ std::optional<FiasRecord> fias_parse(std::string_view body) {
     rec.type = parts[0];
     for (size_t i = 1; i < parts.size(); ++i) {
         if (parts[i].size() < 2) continue;
-        rec.fields.push_back({parts[i].substr(0, 2), parts[i].substr(2)});
+        // Values in the PMS's own character set (Latin-1 names) become UTF-8.
+        rec.fields.push_back({parts[i].substr(0, 2), pms_text_to_utf8(std::string_view(parts[i]).substr(2))});
     }
     return rec;
 }
@@ -56,14 +58,21 @@ bool six_digits(std::string_view s) {
     return true;
 }
 
+int two_digits(std::string_view s, size_t at) { return (s[at] - '0') * 10 + (s[at + 1] - '0'); }
+
 }  // namespace
 
 bool fias_pms_to_db_datetime(std::string& out, std::string_view date, std::string_view time) {
-    // Anything but digits makes a text the database refuses, and the record
-    // would fail only after it had already checked guests out (swap flag,
-    // posting list): such a date is refused here, such a time is midnight.
+    // A value the database refuses would fail the record only after it had
+    // already checked guests out (swap flag, posting list): a date that is
+    // not six digits, or six digits naming no real date or time of day
+    // (month 13, 31 April, hour 24), is refused here. A time that is absent
+    // or not digits is midnight.
     if (!six_digits(date)) return false;
     if (!six_digits(time)) time = "000000";
+    if (!pms_calendar_valid(2000 + two_digits(date, 0), two_digits(date, 2), two_digits(date, 4),
+                            two_digits(time, 0), two_digits(time, 2), two_digits(time, 4)))
+        return false;
     out = strFormat("%s%c%c-%c%c-%c%c %c%c:%c%c:%c%c", "20", date[0], date[1], date[2], date[3],
                     date[4], date[5], time[0], time[1], time[2], time[3], time[4], time[5]);
     return true;

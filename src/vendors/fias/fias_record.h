@@ -29,7 +29,8 @@ struct FiasRecord {
 };
 
 // Splits a record body on '|'. nullopt for an empty body or one without a
-// type of two characters; fields shorter than a tag are skipped.
+// type of two characters; fields shorter than a tag are skipped. A value that
+// is not valid UTF-8 is converted from PMS_CHARSET.
 std::optional<FiasRecord> fias_parse(std::string_view body);
 
 // The record's two-letter type when the body is longer than two characters.
@@ -42,7 +43,7 @@ bool fias_date_time(time_t when, std::string& da, std::string& ti, int offset = 
 
 // "YYMMDD" + "HHMMSS" -> "20YY-MM-DD HH:MM:SS"; a missing, short or
 // non-numeric time is "000000". false when the date does not begin with six
-// digits.
+// digits, or when date or time name no real calendar date or time of day.
 bool fias_pms_to_db_datetime(std::string& out, std::string_view date, std::string_view time);
 
 // DA and TI of a folio record as local time; a missing TI is 00:00:01 of
