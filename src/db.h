@@ -92,9 +92,8 @@ using PMSPostInfoList = std::vector<PMSPostInfo>;
 // Logs the new record and returns it.
 PMSPostInfo pms_post_info_new(PMSPostInfo tmpl);
 // The unposted charges of this instance; nullopt on a database failure.
-std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor);
-std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff, int vendor,
-                                                int effective_only);
+std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count);
+std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff, int effective_only);
 // Writes posted-flag `flag` to the record's row (and the session totals of
 // byte and time records); 1 on success, 0 on failure.
 int db_mark_posted(const PMSPostInfo& rec, int flag);

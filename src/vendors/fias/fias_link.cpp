@@ -296,9 +296,9 @@ void fias_init_db(FiasVendor& v) {
     vendor_handle_data(rec);
 }
 
-int fias_handle_db_swap(FiasVendor& v) {
+ReqResult fias_handle_db_swap(FiasVendor& v) {
     fias_init_db(v);
-    return 0;
+    return ReqResult::Ok;
 }
 
 int fias_keep_alive(FiasVendor& v) {
@@ -361,9 +361,9 @@ void fias_handle_check_db_swap_status(FiasVendor& v, std::optional<std::string>&
     status = strFormat("%d|%ld", v.s.dbswap_flag, static_cast<long>(v.s.dbswap_time));
 }
 
-int fias_handle_check_in_room(FiasVendor& v) {
+ReqResult fias_handle_check_in_room(FiasVendor& v) {
     VLOG_DEBUG(3, 0, "entering %s_handle_check_in_room", v.p.prefix);
-    return 3;
+    return ReqResult::NotImplemented;
 }
 
 int fias_vendor_close(FiasVendor& v) {

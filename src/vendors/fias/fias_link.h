@@ -32,10 +32,10 @@ int fias_cmd_night_audit_start(FiasVendor& v, const std::string& body);
 int fias_cmd_night_audit_end(FiasVendor& v, const std::string& body);
 
 // Control requests.
-int fias_handle_db_swap(FiasVendor& v);
+ReqResult fias_handle_db_swap(FiasVendor& v);
 void fias_handle_check_status(FiasVendor& v, std::optional<std::string>& status);
 void fias_handle_check_db_swap_status(FiasVendor& v, std::optional<std::string>& status);
-int fias_handle_check_in_room(FiasVendor& v);
+ReqResult fias_handle_check_in_room(FiasVendor& v);
 
 // Remembers the type and time of the last record read.
 void fias_note_record(FiasVendor& v, const char* type);
