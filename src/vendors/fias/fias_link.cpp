@@ -108,14 +108,17 @@ bool fias_load_settings(FiasVendor& v) {
     return true;
 }
 
-int fias_vendor_init(FiasVendor& v) {
-    if (!fias_load_settings(v)) return 0;
+void fias_reset_link(FiasVendor& v) {
     // A resync the PMS began on an earlier link ended with that link: its DE
     // never comes, and a flag left at 1 would refuse every later resync.
-    if (v.s.dbswap_flag != 0) {
-        v.s.dbswap_flag = 0;
-        v.s.dbswap_time = time(nullptr);
-    }
+    const bool resync_cut = v.s.dbswap_flag != 0;
+    static_cast<FiasLinkState&>(v.s) = FiasLinkState{};
+    if (resync_cut) v.s.dbswap_time = time(nullptr);
+}
+
+int fias_vendor_init(FiasVendor& v) {
+    if (!fias_load_settings(v)) return 0;
+    fias_reset_link(v);
     if (!fias_serial_rules(v)) {
         const char* pre = v.p.prefix;
         std::string rec;

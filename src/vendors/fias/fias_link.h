@@ -13,6 +13,8 @@ bool fias_load_settings(FiasVendor& v);
 
 // Descriptor operations.
 int fias_vendor_init(FiasVendor& v);
+// Puts the link state back as a new link starts it; settings and history stay.
+void fias_reset_link(FiasVendor& v);
 int fias_vendor_close(FiasVendor& v);
 int fias_keep_alive(FiasVendor& v);
 std::optional<std::string> fias_parse_cmd(FiasVendor& v, const std::string& body);
