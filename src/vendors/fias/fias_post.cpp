@@ -338,14 +338,9 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
         if (discount > 0) {
             VLOG_DEBUG(3, 0, "Adding %.02f to the PMS slush fund (room='%s', guest='%s', vip_code=%d)", discount,
                        post.room.c_str(), guest_no.c_str(), vip_code);
-            std::string sql = strFormat(
-                "INSERT into pms_discounts ( pms_seq_no, pms_date, pms_room, pms_guest_no, pms_vip_status, "
-                "pms_discount ) VALUES (nextval('pms_discount_seq'), '%s', '%s', '%s', %d, %f)",
-                db_local_time_text(time(nullptr)).c_str(), db_escape_or_empty(post.room).c_str(),
-                db_escape_or_empty(guest_no).c_str(), vip_code, discount);
             // The PMS has booked the charge: whatever happens to the discount
             // row, the posting stands, or the next scan would post it twice.
-            if (db_command(sql.c_str()) <= 0)
+            if (!db_add_discount(post.room, guest_no, vip_code, discount))
                 VLOG_ERROR(0, "Unable to add client discount info to database");
         } else {
             VLOG_DEBUG(3, 0, "Refusing to add negligible amount to slush fund (pms_discounts)");

@@ -45,20 +45,17 @@ bool record_safe(const std::string& s) {
 }
 
 // Current guest numbers of a room; nullopt with `reply` set on failure.
-std::optional<std::vector<std::string>> room_guests(const std::string& sql, std::string& reply) {
-    int64_t rows = 0, fields = 0;
-    DbResult res = db_query(sql.c_str(), &rows, &fields);
-    if (!res) {
+std::optional<std::vector<std::string>> room_guests(std::optional<std::vector<std::string>> guests,
+                                                    std::string& reply) {
+    if (!guests) {
         reply = "Error during DB query";
         return std::nullopt;
     }
-    if (rows <= 0) {
+    if (guests->empty()) {
         VLOG_ERROR(0, "Room not found");
         reply = "Room not found";
         return std::nullopt;
     }
-    std::vector<std::string> guests;
-    for (long r = 0; r < rows; ++r) guests.push_back(vornDB_getStringData(res, r, 0).value_or(""));
     return guests;
 }
 
@@ -152,18 +149,12 @@ ReqResult fias_handle_retrieve_guest_folio(FiasVendor& v, const std::string& roo
         return ReqResult::Invalid;
     }
     if (!record_safe(room) || !record_safe(guest_no)) return ReqResult::Invalid;
+    // A guest number starting "empty" stands for none.
+    const std::string wanted = guest_no.rfind("empty", 0) == 0 ? std::string() : guest_no;
     std::string sql;
-    if (!guest_no.empty() && guest_no.rfind("empty", 0) != 0)
-        sql = strFormat(
-            "SELECT\tpms_guest_no FROM\tpms_guests WHERE\tpms_room = '%s' and pms_psi_no = %d AND\tpms_guest_no = "
-            "'%s' AND pms_is_stale = 0",
-            db_escape_or_empty(room).c_str(), v.s.psi_no, db_escape_or_empty(guest_no).c_str());
-    else
-        sql = strFormat(
-            "SELECT\tpms_guest_no FROM\tpms_guests WHERE\tpms_room = '%s' and pms_psi_no = %d AND pms_is_stale = 0",
-            db_escape_or_empty(room).c_str(), v.s.psi_no);
+    auto found = db_room_guest_numbers(room, wanted, v.s.psi_no, &sql);
     VLOG_DEBUG(3, 0, "%s_handle_retrieve_guest_folio: %s", v.p.prefix, sql.c_str());
-    auto guests = room_guests(sql, reply);
+    auto guests = room_guests(std::move(found), reply);
     if (!guests) return ReqResult::Failed;
     int i = 0;
     for (const auto& g : *guests) {
@@ -198,10 +189,7 @@ ReqResult fias_handle_check_out_room(FiasVendor& v, const std::string& room, con
         return ReqResult::Invalid;
     }
     if (!record_safe(room)) return ReqResult::Invalid;
-    std::string sql = strFormat(
-        "SELECT pms_guest_no FROM\tpms_guests WHERE\tpms_room = '%s' and pms_psi_no = %d AND pms_is_stale = 0",
-        db_escape_or_empty(room).c_str(), v.s.psi_no);
-    auto guests = room_guests(sql, reply);
+    auto guests = room_guests(db_room_guest_numbers(room, "", v.s.psi_no), reply);
     if (!guests) return ReqResult::Failed;
     int done = 0;
     for (const auto& g : *guests) {
@@ -271,21 +259,16 @@ ReqResult fias_handle_authorize(FiasVendor& v, const std::string& room, const st
     FiasInquiryResult inq;
     if (fias_send_post_inquiry(v, room, kNoWorkstation, inq, reply, true) != ReqResult::Ok) return ReqResult::Failed;
 
-    std::string sql = strFormat(
-        "SELECT pms_guest_no,pms_name_first, pms_name_last FROM pms_guests WHERE pms_room = '%s' AND pms_is_stale = 0 "
-        "and pms_psi_no = %d",
-        db_escape_or_empty(room).c_str(), v.s.psi_no);
-    int64_t rows = 0, fields = 0;
-    DbResult res = db_query(sql.c_str(), &rows, &fields);
-    if (!res) {
+    auto rows = db_room_guests(room, v.s.psi_no);
+    if (!rows) {
         reply = "Unable to retrieve query result.";
         return ReqResult::Failed;
     }
     bool found = false;
-    for (long r = 0; r < rows && !found; ++r) {
-        std::string dbg = vornDB_getStringData(res, r, 0).value_or("");
-        std::string dbf = vornDB_getStringData(res, r, 1).value_or("");
-        std::string dbl = vornDB_getStringData(res, r, 2).value_or("");
+    for (size_t r = 0; r < rows->size() && !found; ++r) {
+        const std::string& dbg = (*rows)[r].guest_no;
+        const std::string& dbf = (*rows)[r].first;
+        const std::string& dbl = (*rows)[r].last;
         if (!gnum.empty()) {
             VLOG_DEBUG(3, 0, "AUTH: db gn[%s], in gn[%s]", dbg.c_str(), gnum.c_str());
             found = strcasecmp(dbg.c_str(), gnum.c_str()) == 0;
