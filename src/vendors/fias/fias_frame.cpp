@@ -166,7 +166,7 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
 
 }  // namespace
 
-bool fias_serial_rules(const FiasVendor& v) { return v.p.serial_rules_everywhere || link_kind() == Link::Serial; }
+bool fias_serial_rules(const FiasVendor& v) { return v.p.framing.serial_rules_everywhere || link_kind() == Link::Serial; }
 
 void fias_count_failure(FiasVendor& v, const char* what) {
     ++v.s.fail_count;
@@ -257,7 +257,7 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
 
 std::optional<std::string> fias_stamped_frame(
     const FiasVendor& v, time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
-    const char* bad_text) {
+    const FmtText<char, const char*>& bad_text) {
     bool serial = fias_serial_rules(v);
     for (int offset = 0;; ++offset) {
         std::string da, ti;
@@ -275,7 +275,7 @@ std::optional<std::string> fias_stamped_frame(
             frame += lrc;
             return frame;
         }
-        VLOG_DEBUG(3, 0, bad_text, lrc, frame.c_str());
+        VLOG_DEBUG_TEXT(3, bad_text, lrc, frame.c_str());
     }
 }
 

@@ -97,7 +97,7 @@ int fias_cmd_guest_data_change(FiasVendor& v, const std::string& body) {
         }
         if (db_pms_guests_move_room(g.guest_no, r.old_room, g.room, v.s.psi_no) < 0) return 0;
         db_move_session_info(g.guest_no, g.room);
-        VLOG_DEBUG(3, 0, v.p.room_move_text, g.first.c_str(), g.last.c_str(), r.old_room.c_str(), g.room.c_str());
+        VLOG_DEBUG_TEXT(3, v.p.room_move_text, g.first.c_str(), g.last.c_str(), r.old_room.c_str(), g.room.c_str());
         McastEvent ev;
         ev.code = MCAST_GUEST_CHANGE;
         ev.first = g.first;

@@ -97,12 +97,21 @@ void fias_note_record(FiasVendor& v, const char* type) {
 bool fias_load_settings(FiasVendor& v) {
     if (!fias_load_vip_table(v)) return false;
     FiasState& s = v.s;
-    s.use_ps_post = config_get_flag("USE_PS_POST");
+    const unsigned reads = v.p.reads;
+    s.use_ps_post = (reads & kFiasReadsPsPost) && config_get_flag("USE_PS_POST");
     s.user_strings = config_get_flag("USER_STRINGS");
-    s.retries = v.p.reads_msg_retries ? static_cast<int>(config_get_number("MSG_RETRIES", v.p.default_retries))
-                                      : v.p.default_retries;
+    s.retries = (reads & kFiasReadsMsgRetries)
+                    ? static_cast<int>(config_get_number("MSG_RETRIES", v.p.default_retries))
+                    : v.p.default_retries;
     s.psi_no = static_cast<int>(config_get_number("PSI_NO", 0));
-    s.post_inquiry = v.p.posting_inquiry;
+    s.post_null_guest = (reads & kFiasReadsPostNullGuest) && config_get_flag("POSTNULLGUEST");
+    switch (v.p.inquiry_rule) {
+        case FiasInquiryRule::Always: s.post_inquiry = true; break;
+        case FiasInquiryRule::Never: s.post_inquiry = false; break;
+        case FiasInquiryRule::SettingAndNoGuest:
+            s.post_inquiry = (reads & kFiasReadsSendPostInquiry) && config_get_flag("SEND_POST_INQUIRY");
+            break;
+    }
     VLOG_DEBUG(3, 0, "%s_vendor_init with ps = '%d' and pi = '%d' and mr = '%d' and psi = '%d'", v.p.prefix,
                s.use_ps_post, s.post_inquiry, s.retries, s.psi_no);
     return true;
@@ -117,6 +126,12 @@ void fias_reset_link(FiasVendor& v) {
 }
 
 int fias_vendor_init(FiasVendor& v) {
+    if (v.p.start != FiasStart::Fias) {
+        // The drain-first and LS-with-one-answer starts come with the vendors
+        // that use them; until then such a profile does not start at all.
+        VLOG_ERROR(0, "%s_vendor_init: start style not built", v.p.prefix);
+        return 0;
+    }
     if (!fias_load_settings(v)) return 0;
     fias_reset_link(v);
     if (!fias_serial_rules(v)) {
@@ -167,8 +182,9 @@ int fias_send_link_start(FiasVendor& v) {
 
 int fias_describe_link(FiasVendor& v) {
     const char* pre = v.p.prefix;
-    bool online_msgs = config_get_flag("REQUEST_ONLINE_MESSAGES");
-    bool online_folio = config_get_flag("REQUEST_ONLINE_FOLIO");
+    const bool online = v.p.reads & kFiasReadsOnlineRequests;
+    bool online_msgs = online && config_get_flag("REQUEST_ONLINE_MESSAGES");
+    bool online_folio = online && config_get_flag("REQUEST_ONLINE_FOLIO");
     std::vector<const char*> records;
     for (const auto& r : v.p.link_records)
         if (wanted(r.when, v, online_msgs, online_folio)) records.push_back(r.body);
@@ -362,11 +378,6 @@ void fias_handle_check_status(FiasVendor& v, std::optional<std::string>& status)
 
 void fias_handle_check_db_swap_status(FiasVendor& v, std::optional<std::string>& status) {
     status = strFormat("%d|%ld", v.s.dbswap_flag, static_cast<long>(v.s.dbswap_time));
-}
-
-ReqResult fias_handle_check_in_room(FiasVendor& v) {
-    VLOG_DEBUG(3, 0, "entering %s_handle_check_in_room", v.p.prefix);
-    return ReqResult::NotImplemented;
 }
 
 int fias_vendor_close(FiasVendor& v) {

@@ -37,7 +37,6 @@ int fias_cmd_night_audit_end(FiasVendor& v, const std::string& body);
 ReqResult fias_handle_db_swap(FiasVendor& v);
 void fias_handle_check_status(FiasVendor& v, std::optional<std::string>& status);
 void fias_handle_check_db_swap_status(FiasVendor& v, std::optional<std::string>& status);
-ReqResult fias_handle_check_in_room(FiasVendor& v);
 
 // Remembers the type and time of the last record read.
 void fias_note_record(FiasVendor& v, const char* type);

@@ -89,7 +89,7 @@ bool fias_load_vip_table(FiasVendor& v) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         int err = errno;
-        VLOG_ERROR(0, v.p.vip_open_error, path.c_str());
+        VLOG_ERROR_TEXT(v.p.vip_open_error, path.c_str());
         VLOG_ERROR(0, "%s", strerror(err));
         return false;
     }
@@ -275,7 +275,11 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
     std::string ws = workstation_of(post);
 
     std::string guest_no, guest_name;
-    if (!v.s.use_ps_post && v.p.posting_inquiry) {
+    // Under the setting-and-no-guest rule a charge that names its guest
+    // needs no inquiry.
+    const bool inquire = v.s.post_inquiry && (v.p.inquiry_rule != FiasInquiryRule::SettingAndNoGuest ||
+                                              post.guest_no.empty());
+    if (!v.s.use_ps_post && inquire) {
         FiasInquiryResult inq;
         if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != ReqResult::Ok) {
             VLOG_ERROR(0, "%s: PI request failed", op.c_str());
@@ -354,6 +358,12 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
     // A PA without AS carries no status: it is not a successful posting.
     std::string status = as.value_or("");
     VLOG_ERROR(0, "Post was unsuccessful: %s", status.c_str());
+    for (const FiasRefusal& r : v.p.refusals) {
+        if (status != r.status) continue;
+        if (!db_mark_posted(post, r.posted_flag))
+            VLOG_ERROR(0, "Unable to mark refused charge seq[%ld]", static_cast<long>(post.db_seqno));
+        break;
+    }
     error = strFormat("PMS returned unsuccessful post response: %s", status.c_str());
     return ReqResult::Failed;
 }
