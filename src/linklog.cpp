@@ -1,4 +1,5 @@
 #include "linklog.h"
+#include "settings_core.h"
 
 #include <cstdio>
 #include <ctime>
@@ -60,5 +61,5 @@ bool linklog_is_open() { return static_cast<bool>(g_linklog); }
 
 void linklog_reopen() {
     linklog_close();
-    linklog_open(config_get("LINKLOGFILE"));
+    linklog_open(setting_text(kSetLinkLog));
 }

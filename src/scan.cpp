@@ -1,4 +1,5 @@
 #include "scan.h"
+#include "settings_core.h"
 
 #include <syslog.h>
 
@@ -94,7 +95,7 @@ void pms_db_scan_and_post() {
         return;
     }
 
-    const bool post_zero = config_get_flag_unless_zero("POST_ZERO_CHARGE");
+    const bool post_zero = setting_flag(kSetPostZero);
     VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: Starting DB scan for unposted charge records, post zero = %d",
                post_zero ? 1 : 0);
     remarkPosted();

@@ -1,4 +1,6 @@
 #include "vendors/fias/fias_frame.h"
+#include "settings_core.h"
+#include "vendors/fias/fias_settings.h"
 
 #include "vendors/fias/fias_record.h"
 
@@ -185,11 +187,11 @@ int fias_read_msg(FiasVendor& v, int timeout, std::string& body) {
 }
 
 int fias_read_response(FiasVendor& v, std::string& body) {
-    return fias_read_msg(v, static_cast<int>(config_get_number("PMSCOMMTIMEOUT", 30)), body);
+    return fias_read_msg(v, static_cast<int>(setting_number(kSetCommTimeout)), body);
 }
 
 int fias_read_flush(FiasVendor& v, std::string& body) {
-    return fias_read_msg(v, static_cast<int>(config_get_number("FLUSHTIMEOUT", 5)), body);
+    return fias_read_msg(v, static_cast<int>(setting_number(kSetFlushTimeout)), body);
 }
 
 std::string fias_frame(const FiasVendor& v, std::string_view body) {

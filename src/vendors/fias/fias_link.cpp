@@ -1,4 +1,6 @@
 #include "vendors/fias/fias_link.h"
+#include "db_settings.h"
+#include "vendors/fias/fias_settings.h"
 
 #include <unistd.h>
 
@@ -98,18 +100,18 @@ bool fias_load_settings(FiasVendor& v) {
     if (!fias_load_vip_table(v)) return false;
     FiasState& s = v.s;
     const unsigned reads = v.p.reads;
-    s.use_ps_post = (reads & kFiasReadsPsPost) && config_get_flag("USE_PS_POST");
-    s.user_strings = config_get_flag("USER_STRINGS");
+    s.use_ps_post = (reads & kFiasReadsPsPost) && setting_flag(kSetUsePsPost);
+    s.user_strings = setting_flag(kSetFiasUserStrings);
     s.retries = (reads & kFiasReadsMsgRetries)
-                    ? static_cast<int>(config_get_number("MSG_RETRIES", v.p.default_retries))
+                    ? static_cast<int>(config_get_number(kSetMsgRetries.key, v.p.default_retries))
                     : v.p.default_retries;
-    s.psi_no = static_cast<int>(config_get_number("PSI_NO", 0));
-    s.post_null_guest = (reads & kFiasReadsPostNullGuest) && config_get_flag("POSTNULLGUEST");
+    s.psi_no = static_cast<int>(setting_number(kSetPsiNo));
+    s.post_null_guest = (reads & kFiasReadsPostNullGuest) && setting_flag(kSetPostNullGuest);
     switch (v.p.inquiry_rule) {
         case FiasInquiryRule::Always: s.post_inquiry = true; break;
         case FiasInquiryRule::Never: s.post_inquiry = false; break;
         case FiasInquiryRule::SettingAndNoGuest:
-            s.post_inquiry = (reads & kFiasReadsSendPostInquiry) && config_get_flag("SEND_POST_INQUIRY");
+            s.post_inquiry = (reads & kFiasReadsSendPostInquiry) && setting_flag(kSetSendPostInquiry);
             break;
     }
     VLOG_DEBUG(3, 0, "%s_vendor_init with ps = '%d' and pi = '%d' and mr = '%d' and psi = '%d'", v.p.prefix,
@@ -183,8 +185,8 @@ int fias_send_link_start(FiasVendor& v) {
 int fias_describe_link(FiasVendor& v) {
     const char* pre = v.p.prefix;
     const bool online = v.p.reads & kFiasReadsOnlineRequests;
-    bool online_msgs = online && config_get_flag("REQUEST_ONLINE_MESSAGES");
-    bool online_folio = online && config_get_flag("REQUEST_ONLINE_FOLIO");
+    bool online_msgs = online && setting_flag(kSetOnlineMessages);
+    bool online_folio = online && setting_flag(kSetOnlineFolio);
     std::vector<const char*> records;
     for (const auto& r : v.p.link_records)
         if (wanted(r.when, v, online_msgs, online_folio)) records.push_back(r.body);
@@ -232,7 +234,7 @@ int fias_describe_link(FiasVendor& v) {
 
 int fias_cmd_start(FiasVendor& v, const std::string&) {
     if (!fias_describe_link(v)) return 0;
-    if (config_get_flag("AUTO_DB_SWAP")) fias_init_db(v);
+    if (setting_flag(kSetAutoDbSwap)) fias_init_db(v);
     svr_setReady();
     return 1;
 }
@@ -301,7 +303,7 @@ void fias_init_db(FiasVendor& v) {
         return;
     }
     std::string rec;
-    if (fias_read_msg(v, static_cast<int>(config_get_number("DBINITTIMEOUT", 60)), rec) <= 0) {
+    if (fias_read_msg(v, static_cast<int>(setting_number(kSetDbInitTimeout)), rec) <= 0) {
         svr_setReady();
         VLOG_WARN(0, "PMS refused resync request.. Database may be out sync");
         return;

@@ -1,4 +1,5 @@
 #include "vendors/fias/fias_post.h"
+#include "vendors/fias/fias_settings.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -38,7 +39,7 @@ std::optional<std::string> body_from(const FiasLayout& layout, FiasValues values
 }  // namespace
 
 std::string fias_departure_offset() {
-    auto off = config_get("DEPARTURE_TIME_OFFSET");
+    auto off = setting_text(kSetDepartureOffset);
     if (!off || off->size() < 6) return "000000";
     return *off;
 }
@@ -85,7 +86,7 @@ std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
 }
 
 bool fias_load_vip_table(FiasVendor& v) {
-    std::string path = config_get("VIPFILE").value_or(kFiasDefaultVipFile);
+    std::string path = setting_text(kSetVipFile).value_or(kFiasDefaultVipFile);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         int err = errno;
@@ -297,7 +298,7 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
 
     float amount = post.charge;
     int vip_code = 0;
-    if (config_get_number("VIP", 0) != 0) {
+    if (setting_number(kSetVip) != 0) {
         auto status = db_get_guest_vip_status(post.room, guest_no);
         double pct = 100;
         if (status) {
