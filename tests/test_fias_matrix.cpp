@@ -12,6 +12,8 @@
 #include "io_gwy/server.h"
 #include "vendor.h"
 #include "vendors/MicrosFidelio.h"
+#include "vendors/fias/fias_link.h"
+#include "vendors/fias/fias_post.h"
 
 namespace {
 
@@ -139,3 +141,59 @@ INSTANTIATE_TEST_SUITE_P(Vendors, FiasConversation,
                          ::testing::Combine(::testing::Values(kMicrosFidelio),
                                             ::testing::Values(Transport::Tcp, Transport::Serial)),
                          paramName);
+
+// Knobs no vendor row above turns yet: a refusal code that marks the charge,
+// and the inquiry only with SEND_POST_INQUIRY and no known guest.
+class FiasProfileKnobs : public FiasTest {};
+
+TEST_F(FiasProfileKnobs, RefusalMarksTheChargeAndInquiryOnlyWithoutGuest) {
+    ASSERT_NO_FATAL_FAILURE(start({.serial = false, .database = true, .settings = "SEND_POST_INQUIRY=1\n"}));
+    FiasProfile profile = micfid_vendor().p;
+    profile.inquiry_rule = FiasInquiryRule::SettingAndNoGuest;
+    profile.reads |= kFiasReadsSendPostInquiry;
+    profile.refusals = {{"NF", 4}};
+    FiasVendor v{profile, {}};
+    ASSERT_TRUE(fias_load_settings(v));
+    EXPECT_TRUE(v.s.post_inquiry);
+
+    auto charge = [&](const std::string& guest_no) {
+        PMSPostInfo p;
+        p.db_seqno = std::stoll(db_->value(
+            "INSERT INTO session_info (ses_room_no, ses_amount, ses_mac, ses_reg_time_dt) "
+            "VALUES ('101', 12.34, '00:1a:2b:3c:4d:5e', now()) RETURNING ses_seq_no"));
+        p.ses_seq_no = static_cast<int32_t>(p.db_seqno);
+        p.start_time = localTime(2026, 12, 8, 10, 0, 0);
+        p.room = "101";
+        p.charge = 12.34f;
+        p.mac = "00:1a:2b:3c:4d:5e";
+        p.guest_no = guest_no;
+        p.type = PMS_POST_TYPE_STANDARD;
+        return p;
+    };
+
+    // The charge names its guest: no inquiry; the PMS refuses it with NF.
+    PMSPostInfo named = charge("55");
+    std::string reply;
+    auto posted = async([&] { return fias_handle_post_charge(v, named, reply); });
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#|RN101|TA1234|TI*|P#*|GN|WS001a2b3c4d5e|PTC|")) << pms_->lastBody();
+    pms_->sendRecord("PA|ASNF|DA261208|TI101013|");
+    EXPECT_EQ(posted.get(), ReqResult::Failed);
+    EXPECT_EQ(reply, "PMS returned unsuccessful post response: NF");
+    EXPECT_EQ(db_->value("SELECT ses_posted_flag FROM session_info WHERE ses_seq_no = " +
+                         std::to_string(named.db_seqno)),
+              "4");
+
+    // Without a guest number the inquiry goes first; another refusal code
+    // leaves the charge unposted.
+    PMSPostInfo unnamed = charge("");
+    reply.clear();
+    posted = async([&] { return fias_handle_post_charge(v, unnamed, reply); });
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+    pms_->sendRecord("PL|DA261208|TI101012|RN101|G#56|GNDoe|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#56|RN101|TA1234|TI*|P#*|GNDoe|WS001a2b3c4d5e|PTC|")) << pms_->lastBody();
+    pms_->sendRecord("PA|ASUR|DA261208|TI101014|");
+    EXPECT_EQ(posted.get(), ReqResult::Failed);
+    EXPECT_EQ(db_->value("SELECT ses_posted_flag FROM session_info WHERE ses_seq_no = " +
+                         std::to_string(unnamed.db_seqno)),
+              "0");
+}
