@@ -41,7 +41,8 @@ bool is_choice(std::string_view v, const char* choices) {
     while (!rest.empty()) {
         size_t bar = rest.find('|');
         std::string_view word = rest.substr(0, bar);
-        if (word.size() == v.size() && strncasecmp(word.data(), v.data(), v.size()) == 0) return true;
+        if (word.size() == v.size() && strncasecmp(word.data(), v.data(), v.size()) == 0)
+            return true;
         if (bar == std::string_view::npos) break;
         rest.remove_prefix(bar + 1);
     }
@@ -60,7 +61,8 @@ bool setting_flag(const Setting& s) {
             return config_get_flag_unless_zero(s.key);
         case SettingForm::FlagWords: {
             auto v = config_get(s.key);
-            return v && strcasecmp(v->c_str(), "no") != 0 && strcasecmp(v->c_str(), "false") != 0 && *v != "0";
+            return v && strcasecmp(v->c_str(), "no") != 0 && strcasecmp(v->c_str(), "false") != 0 &&
+                   *v != "0";
         }
         default:
             return config_get_flag(s.key);
@@ -109,15 +111,16 @@ std::optional<std::string> setting_invalid(const Setting& s, std::string_view v)
 void config_describe_and_check() {
     for (const SettingsTable& table : kTables)
         for (const Setting& s : table.settings)
-            VLOG_INFO("Setting %s (%s): %s; default %s", s.key, table.module, s.meaning, s.default_text);
+            VLOG_INFO("Setting %s (%s): %s; default %s", s.key, table.module, s.meaning,
+                      s.default_text);
     for (const SettingsTable& table : kTables) {
         for (const Setting& s : table.settings) {
             auto value = config_get(s.key);
             if (!value) continue;
             if (auto expected = setting_invalid(s, *value)) {
                 const bool secret = std::string_view(s.key) == "DBPASS";
-                VLOG_WARN(1000, "Invalid value for %s: '%s', expected %s", s.key, secret ? "****" : value->c_str(),
-                          expected->c_str());
+                VLOG_WARN(1000, "Invalid value for %s: '%s', expected %s", s.key,
+                          secret ? "****" : value->c_str(), expected->c_str());
             }
         }
     }

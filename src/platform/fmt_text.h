@@ -6,9 +6,8 @@
 #pragma once
 
 #include <cstddef>
-#include <type_traits>
-
 #include <string>
+#include <type_traits>
 
 #include "platform/log.h"
 #include "utils/strutils.h"
@@ -20,12 +19,18 @@ enum class Kind { Int, Long, Double, CString, Char, Bad };
 template <class T>
 consteval Kind kind_of() {
     using U = std::remove_cv_t<T>;
-    if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>) return Kind::CString;
-    else if constexpr (std::is_same_v<U, char>) return Kind::Char;
-    else if constexpr (std::is_same_v<U, long> || std::is_same_v<U, unsigned long>) return Kind::Long;
-    else if constexpr (std::is_integral_v<U>) return Kind::Int;
-    else if constexpr (std::is_floating_point_v<U>) return Kind::Double;
-    else return Kind::Bad;
+    if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>)
+        return Kind::CString;
+    else if constexpr (std::is_same_v<U, char>)
+        return Kind::Char;
+    else if constexpr (std::is_same_v<U, long> || std::is_same_v<U, unsigned long>)
+        return Kind::Long;
+    else if constexpr (std::is_integral_v<U>)
+        return Kind::Int;
+    else if constexpr (std::is_floating_point_v<U>)
+        return Kind::Double;
+    else
+        return Kind::Bad;
 }
 
 // The kind each conversion of `f` takes, in order; false when `f` does not
@@ -49,7 +54,11 @@ consteval bool matches(const char* f, const Kind* kinds, std::size_t n) {
         }
         Kind want = Kind::Bad;
         switch (f[i]) {
-            case 'd': case 'i': case 'u': case 'x': case 'X':
+            case 'd':
+            case 'i':
+            case 'u':
+            case 'x':
+            case 'X':
                 want = is_long ? Kind::Long : Kind::Int;
                 break;
             case 'c':
@@ -58,7 +67,9 @@ consteval bool matches(const char* f, const Kind* kinds, std::size_t n) {
             case 's':
                 want = Kind::CString;
                 break;
-            case 'f': case 'e': case 'g':
+            case 'f':
+            case 'e':
+            case 'g':
                 want = Kind::Double;
                 break;
             default:
@@ -78,16 +89,18 @@ consteval bool matches(const char* f, const Kind* kinds, std::size_t n) {
 
 template <class... Args>
 class FmtText {
-public:
+  public:
     // Not explicit: a profile writes its texts as plain literals.
     consteval FmtText(const char* text) : text_(text) {
-        constexpr fmt_detail::Kind kinds[sizeof...(Args) + 1] = {fmt_detail::kind_of<Args>()..., fmt_detail::Kind::Bad};
+        constexpr fmt_detail::Kind kinds[sizeof...(Args) + 1] = {fmt_detail::kind_of<Args>()...,
+                                                                 fmt_detail::Kind::Bad};
         if (!fmt_detail::matches(text, kinds, sizeof...(Args)))
-            throw "log text does not match its arguments";  // not a constant expression: a build error
+            throw "log text does not match its arguments";  // not a constant expression: a build
+                                                            // error
     }
     constexpr const char* text() const { return text_; }
 
-private:
+  private:
     const char* text_;
 };
 
@@ -107,10 +120,12 @@ std::string fmt_string(const FmtText<Args...>& fmt, std::type_identity_t<Args>..
     return strFormat(fmt.text(), args...);
 }
 template <class... Args>
-void vlog_error_text(const char* src, int line, const FmtText<Args...>& fmt, std::type_identity_t<Args>... args) {
+void vlog_error_text(const char* src, int line, const FmtText<Args...>& fmt,
+                     std::type_identity_t<Args>... args) {
     vornMSG_ErrorFL(src, line, 0, fmt.text(), args...);
 }
 #pragma GCC diagnostic pop
 
-#define VLOG_DEBUG_TEXT(level, fmt, ...) vlog_debug_text(kLogSrc, __LINE__, (level), (fmt), __VA_ARGS__)
+#define VLOG_DEBUG_TEXT(level, fmt, ...) \
+    vlog_debug_text(kLogSrc, __LINE__, (level), (fmt), __VA_ARGS__)
 #define VLOG_ERROR_TEXT(fmt, ...) vlog_error_text(kLogSrc, __LINE__, (fmt), __VA_ARGS__)

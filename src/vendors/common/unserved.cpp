@@ -9,9 +9,17 @@ static constexpr char kLogSrc[] = "vendors/common/unserved";
 namespace {
 
 constexpr std::array<const char*, kReqSlotCount> kSlotNames = {
-    "check_room_status", "check_out_room", "check_in_room",         "retrieve_guest_folio",
-    "retrieve_guest_info", "post_charge",  "authorize",             "room_equipment_status",
-    "db_swap",           "retrieve_guest_message", "delete_guest_message",
+    "check_room_status",
+    "check_out_room",
+    "check_in_room",
+    "retrieve_guest_folio",
+    "retrieve_guest_info",
+    "post_charge",
+    "authorize",
+    "room_equipment_status",
+    "db_swap",
+    "retrieve_guest_message",
+    "delete_guest_message",
 };
 
 }  // namespace
@@ -27,45 +35,52 @@ void vendor_fill_unserved(VendorRequests& r, const std::vector<UnservedSlot>& sl
         };
         switch (u.slot) {
             case ReqSlot::CheckRoomStatus:
-                r.check_room_status = [answer](const std::string&, int32_t&, std::string&) { return answer(); };
+                r.check_room_status = [answer](const std::string&, int32_t&, std::string&) {
+                    return answer();
+                };
                 break;
             case ReqSlot::CheckOutRoom:
-                r.check_out_room = [answer](const std::string&, const std::string&, std::string&) { return answer(); };
+                r.check_out_room = [answer](const std::string&, const std::string&, std::string&) {
+                    return answer();
+                };
                 break;
             case ReqSlot::CheckInRoom:
-                r.check_in_room = [answer](const std::string&, const std::string&, const std::string&,
-                                           std::string&) { return answer(); };
+                r.check_in_room = [answer](const std::string&, const std::string&,
+                                           const std::string&, std::string&) { return answer(); };
                 break;
             case ReqSlot::RetrieveGuestFolio:
-                r.retrieve_guest_folio = [answer](const std::string&, const std::string&, int32_t, int32_t, int32_t&,
-                                                  std::vector<std::string>&, std::string&) { return answer(); };
+                r.retrieve_guest_folio = [answer](const std::string&, const std::string&, int32_t,
+                                                  int32_t, int32_t&, std::vector<std::string>&,
+                                                  std::string&) { return answer(); };
                 break;
             case ReqSlot::RetrieveGuestInfo:
-                r.retrieve_guest_info = [answer](const std::string&, int32_t&, std::vector<std::string>&,
+                r.retrieve_guest_info = [answer](const std::string&, int32_t&,
+                                                 std::vector<std::string>&,
                                                  std::string&) { return answer(); };
                 break;
             case ReqSlot::PostCharge:
                 r.post_charge = [answer](const PMSPostInfo&, std::string&) { return answer(); };
                 break;
             case ReqSlot::Authorize:
-                r.authorize = [answer](const std::string&, const std::string&, std::string&) { return answer(); };
-                break;
-            case ReqSlot::RoomEquipmentStatus:
-                r.room_equipment_status = [answer](const std::string&, const std::string&, std::string&) {
+                r.authorize = [answer](const std::string&, const std::string&, std::string&) {
                     return answer();
                 };
+                break;
+            case ReqSlot::RoomEquipmentStatus:
+                r.room_equipment_status = [answer](const std::string&, const std::string&,
+                                                   std::string&) { return answer(); };
                 break;
             case ReqSlot::DbSwap:
                 r.db_swap = answer;
                 break;
             case ReqSlot::RetrieveGuestMessage:
-                r.retrieve_guest_message = [answer](const std::string&, const std::string&, int32_t&,
-                                                    std::vector<std::string>&, std::string&) { return answer(); };
+                r.retrieve_guest_message = [answer](const std::string&, const std::string&,
+                                                    int32_t&, std::vector<std::string>&,
+                                                    std::string&) { return answer(); };
                 break;
             case ReqSlot::DeleteGuestMessage:
-                r.delete_guest_message = [answer](const std::string&, const std::string&, std::string&) {
-                    return answer();
-                };
+                r.delete_guest_message = [answer](const std::string&, const std::string&,
+                                                  std::string&) { return answer(); };
                 break;
         }
     }

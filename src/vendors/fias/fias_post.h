@@ -9,11 +9,12 @@
 
 #include "vendors/fias/fias_profile.h"
 #include "vendors/fias/fias_record.h"
+#include "vendors/fias/fias_settings.h"
 
 struct PMSPostInfo;
 
 // "/usr/local/Tessarine/etc/vornpms_vip.cfg" unless VIPFILE says otherwise.
-inline constexpr const char* kFiasDefaultVipFile = "/usr/local/Tessarine/etc/vornpms_vip.cfg";
+inline constexpr const char* kFiasDefaultVipFile = kSetVipFile.default_text;
 
 // Reads the VIP discount file into v.s.vip; false (logged) when the file is
 // missing or not exactly ten valid "code percentage" lines.
