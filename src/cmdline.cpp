@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "config.h"
+#include "settings.h"
 #include "platform/log.h"
 #include "start_dir.h"
 #include "state.h"
@@ -24,10 +25,14 @@ constexpr char kUsage[] =
     "\t-v\t   Display version information and exit\n"
     "\n\n";
 
-// -C: list every setting; an unreadable file has already been reported by
-// config_init and still ends with status 0.
+// -C: list every setting in the file, describe every setting the daemon
+// reads and warn about each value it would not read as intended; an
+// unreadable file has already been reported by config_init. Status 0 always.
 int listConfiguration() {
-    if (config_init()) config_dump();
+    if (config_init()) {
+        config_dump();
+        config_describe_and_check();
+    }
     config_free();
     return 0;
 }

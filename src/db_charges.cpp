@@ -1,6 +1,7 @@
 // Unposted charges: the scan that turns unposted session rows into
 // PMSPostInfo records, and the marking of records once they are handled.
 #include <algorithm>
+#include "db_settings.h"
 #include <ctime>
 
 #include "config.h"
@@ -31,11 +32,11 @@ PMSPostInfo pms_post_info_new(PMSPostInfo t) {
     return t;
 }
 
-std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor) {
+std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count) {
     VLOG_INFO("Executing database scan for unposted records");
-    long post_expired = config_get_number("POSTEXPIRED", -1);
-    long post_delay = config_get_number("POSTDELAY", 0);
-    long only_effective = config_get_number("POST_ONLY_EFFECTIVE", -1);
+    long post_expired = setting_number(kSetPostExpired);
+    long post_delay = setting_number(kSetScanPostDelay);
+    long only_effective = setting_number(kSetPostOnlyEffective);
 
     std::string cutoff;
     time_t now = time(nullptr);
@@ -51,7 +52,7 @@ std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor) {
     }
 
     int64_t standard = 0;
-    auto list = db_scan_standard(&standard, cutoff, vendor, static_cast<int>(only_effective));
+    auto list = db_scan_standard(&standard, cutoff, static_cast<int>(only_effective));
     VLOG_DEBUG(4, 0, "Found '%ld' stand, '%ld' byte, '%ld' time, '%ld' aux, '%ld' uqb, '%ld' gbq",
                static_cast<long>(standard), 0L, 0L, 0L, 0L, 0L);
     if (count) *count = standard;
@@ -59,13 +60,13 @@ std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor) {
     return list;
 }
 
-std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff, int,
+std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff,
                                                 int effective_only) {
     if (count) *count = 0;
     VLOG_DEBUG(1, 0, "DB Scan: scanning standard (session_info) records");
     const char* effective = effective_only != 0 ? "and s.ses_reg_time_dt <= 'now()'" : "";
     std::string custom;
-    if (auto value = config_get("SESSION_INFO_CUSTOM_WHERE")) {
+    if (auto value = setting_text(kSetCustomWhere)) {
         custom = value->substr(0, kCustomWhereMax);
         std::replace(custom.begin(), custom.end(), '#', '\'');
         VLOG_DEBUG(4, 0, "DB Scan: custom where %s", custom.c_str());

@@ -1,6 +1,7 @@
 // The one connection to the gateway database: connect, health check with one
 // reset, queries, commands, escaping, the message sequence and the room list.
 #include <poll.h>
+#include "db_settings.h"
 
 #include <cstdlib>
 
@@ -45,19 +46,19 @@ PGconn* db_handle() { return g_conn.get(); }
 
 int db_connect() {
     if (g_conn) return 1;
-    auto name = config_get("DBNAME");
+    auto name = setting_text(kSetDbName);
     if (!name) {
         VLOG_ERROR(451, "Missing config value DBNAME!");
         config_report_invalid("DBNAME");
         return 0;
     }
-    auto user = config_get("DBUSER");
+    auto user = setting_text(kSetDbUser);
     if (!user) {
         VLOG_ERROR(452, "Missing config value DBUSER!");
         config_report_invalid("DBUSER");
         return 0;
     }
-    auto pass = config_get("DBPASS");
+    auto pass = setting_text(kSetDbPass);
     if (!pass) {
         VLOG_ERROR(453, "Missing config value DBPASS!");
         config_report_invalid("DBPASS");
@@ -69,7 +70,7 @@ int db_connect() {
         return 0;
     }
     g_psi_no = 0;
-    if (auto psi = config_get("PSI_NO")) g_psi_no = static_cast<int>(strtol(psi->c_str(), nullptr, 10));
+    if (auto psi = setting_text(kSetPsiNo)) g_psi_no = static_cast<int>(strtol(psi->c_str(), nullptr, 10));
     return 1;
 }
 

@@ -1,6 +1,7 @@
 // Sessions at check-out and room moves: ending the room-billed sessions of a
 // guest who leaves, and moving running sessions with a guest who changes room.
 #include <ctime>
+#include "db_settings.h"
 
 #include "config.h"
 #include "db.h"
@@ -28,7 +29,7 @@ time_t coming_midnight(time_t now) {
 }  // namespace
 
 int db_expire_on_checkout(const std::string& room, const std::string& guest_no, int keep_unstarted) {
-    int global = static_cast<int>(config_get_number("EXPIRE_ON_CHECKOUT", 0));
+    int global = static_cast<int>(setting_number(kSetExpireOnCheckout));
     VLOG_DEBUG(4, 0, "db_expire_on_checkout: Starting, global setting [%d]", global);
     std::string e_room = db_escape_or_empty(room);
     std::string sql =
@@ -107,7 +108,7 @@ int db_expire_on_checkout(const std::string& room, const std::string& guest_no, 
 }
 
 int db_move_session_info(const std::string& guest_no, const std::string& new_room) {
-    if (config_get_number("MOVE_SESSION_INFO_RECORDS", 0) == 0) return 0;
+    if (setting_number(kSetMoveSessions) == 0) return 0;
     if (guest_no.empty()) {
         VLOG_ERROR(0, "db_move_session_info: guest_no null");
         return -1;

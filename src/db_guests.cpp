@@ -1,6 +1,7 @@
 // Guest occupancy changes: every write to pms_guests, the room-list call that
 // mirrors it and the multicast announcement after each successful change.
 #include <strings.h>
+#include "db_settings.h"
 
 #include "config.h"
 #include "db.h"
@@ -24,11 +25,7 @@ std::string ts(const std::string& v) {
 
 bool user_strings_in_use(int count) {
     if (count == -1) return false;
-    auto setting = config_get("USER_STRINGS");
-    if (!setting) return false;
-    for (const char* off : {"no", "false", "0"})
-        if (strcasecmp(setting->c_str(), off) == 0) return false;
-    return true;
+    return setting_flag(kSetDbUserStrings);
 }
 
 void announce(int code, const PmsGuest& g) {

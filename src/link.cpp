@@ -1,4 +1,5 @@
 #include "link.h"
+#include "settings_core.h"
 
 #include <strings.h>
 
@@ -47,7 +48,7 @@ IoStream* link_stream() {
 }
 
 std::unique_ptr<LinkRecord> link_init() {
-    auto type = config_get("PMSCOMMTYPE");
+    auto type = setting_text(kSetCommType);
     if (!type) {
         VLOG_ERROR(1000, "link_init: NULL communications type");
         return nullptr;
@@ -136,7 +137,7 @@ int link_open() {
     if (fd < 0) return fd;
     g_link = std::move(rec);
 
-    auto path = config_get("LINKLOGFILE");
+    auto path = setting_text(kSetLinkLog);
     if (path) path = pms_path_from_start(*path);
     if (!path)
         VLOG_ERROR(1000, "link_open: LINKLOGFILE NULL");
@@ -176,7 +177,7 @@ int link_fd() {
 }
 
 unsigned link_timeout() {
-    auto value = config_get("PMSCOMMTIMEOUT");
+    auto value = setting_text(kSetCommTimeout);
     if (!value) {
         VLOG_ERROR(1000,
                    "ling_timeout: Unable to retrieve PMS communications timeout value PMSCOMMTIMEOUT from the "

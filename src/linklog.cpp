@@ -1,4 +1,5 @@
 #include "linklog.h"
+#include "settings_core.h"
 
 #include <cstdio>
 #include <ctime>
@@ -64,7 +65,7 @@ bool linklog_is_open() { return static_cast<bool>(g_linklog); }
 
 void linklog_reopen() {
     linklog_close();
-    auto path = config_get("LINKLOGFILE");
+    auto path = setting_text(kSetLinkLog);
     if (path) path = pms_path_from_start(*path);
     linklog_open(path);
 }

@@ -1,4 +1,5 @@
 #include "pms_init.h"
+#include "settings_core.h"
 
 #include <signal.h>
 
@@ -76,8 +77,8 @@ void installHandlersOnce() {
 // (Re)starts the multicast client on PMSMCAST_IP, else LAN_IP; the previous
 // socket is replaced, not leaked. A failure ends the process.
 void startMulticast() {
-    std::optional<std::string> ip = config_get("PMSMCAST_IP");
-    if (!ip) ip = config_get("LAN_IP");
+    std::optional<std::string> ip = setting_text(kSetMcastIp);
+    if (!ip) ip = setting_text(kSetLanIp);
     if (!ip) return;
     VLOG_DEBUG(4, 414, "pms_init: Starting mcast with ip address [%s]", ip->c_str());
     if (vornpmsmcast_init_client(kMcastGroup, ip->c_str()) != 0) {
@@ -93,7 +94,7 @@ void startMulticast() {
 int openLinkAndVendor() {
     pms_fd_client = link_open();
     if (pms_fd_client <= 0) return 1;
-    std::optional<std::string> name = config_get("VENDOR");
+    std::optional<std::string> name = setting_text(kSetVendor);
     if (!name) {
         VLOG_ERROR(1000, "pms_init: Missing VENDOR specifier from configuration file");
         config_report_invalid("VENDOR");
@@ -131,13 +132,13 @@ int pms_init() {
 }
 
 std::optional<unsigned> pms_read_postdelay() {
-    if (!config_get("POSTDELAY")) {
+    if (!setting_text(kSetPostDelay)) {
         VLOG_ERROR(1000, "pms_execute: Missing POSTDELAY specifier from config file");
         config_report_invalid("POSTDELAY");
         return std::nullopt;
     }
     // 0 would make the loop scan the database without pause.
-    std::optional<unsigned> delay = config_get_strict_unsigned("POSTDELAY");
+    std::optional<unsigned> delay = config_get_strict_unsigned(kSetPostDelay.key);
     if (!delay || *delay == 0) {
         VLOG_ERROR(1000, "pms_execute: Invalid POSTDELAY!  Must be an unsigned integer");
         config_report_invalid("POSTDELAY");

@@ -99,6 +99,29 @@ TEST(CmdlineProcess, ListConfiguration) {
     EXPECT_NE(r.err.find("Could not open " + unreadable), std::string::npos) << r.err;
 }
 
+// -C also describes every declared setting and names each value it would not
+// read as intended, with its key and the form it expects; still status 0.
+TEST(CmdlineProcess, ListConfigurationChecksValues) {
+    TempDir dir;
+    std::string cfg = dir.write("vornpms.cfg",
+                                "POSTDELAY=-5\nPMSCOMMTYPE=tcp\nCONTROLADDR=10.0.0.300\nUSE_PS_POST=yes\n"
+                                "DEPARTURE_TIME_OFFSET=1200\nMSG_RETRIES=three\nPSI_NO=2\nUSER_STRINGS=no\n");
+    RunResult r = vornpms({"-C", "-c", cfg});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("Setting PMSCOMMTIMEOUT (PMS link): read time-out on the PMS link, seconds; default"),
+              std::string::npos)
+        << r.err;
+    for (const char* warning : {"Invalid value for POSTDELAY: '-5', expected a whole number of 0 or more",
+                                "Invalid value for CONTROLADDR: '10.0.0.300', expected an IPv4 address",
+                                "Invalid value for USE_PS_POST: 'yes', expected 0 or 1",
+                                "Invalid value for DEPARTURE_TIME_OFFSET: '1200', expected six digits HHMMSS",
+                                "Invalid value for MSG_RETRIES: 'three', expected a whole number"})
+        EXPECT_NE(r.err.find(warning), std::string::npos) << warning << "\n" << r.err;
+    // Valid values, in any letter case where the reader ignores it, pass.
+    for (const char* key : {"PMSCOMMTYPE:", "PSI_NO:", "USER_STRINGS:"})
+        EXPECT_EQ(r.err.find(std::string("Invalid value for ") + key), std::string::npos) << key;
+}
+
 TEST(CmdlineParse, OptionsSetState) {
     LogCapture log(0);
     EXPECT_EQ(parse({"-c", "/tmp/x.cfg", "-D", "-d", "4", "-I", "-L", "/tmp/lk"}), std::nullopt);

@@ -293,3 +293,42 @@ TEST_F(DbGuests, Questions) {
 }
 
 }  // namespace
+
+// The statements the vendors share: who is in a room with and without the
+// instance filter, a room move, the class of service (a number only) and the
+// VIP discount record.
+TEST_F(DbGuests, SharedRoomStatements) {
+    PmsGuest a = sampleGuest();
+    ASSERT_EQ(db_pms_guests_add(a), 1);
+    g_psi_no = 7;  // a guest of another interface in the same room number
+    PmsGuest other = sampleGuest();
+    other.guest_no = "9";
+    other.last = "Other";
+    ASSERT_EQ(db_pms_guests_add(other), 1);
+    g_psi_no = 0;
+    receive(200);
+
+    auto mine = db_room_guests("101", 0);
+    ASSERT_TRUE(mine);
+    ASSERT_EQ(mine->size(), 1u);
+    EXPECT_EQ((*mine)[0].last, "O'Brien");
+    auto all = db_room_guests("101", std::nullopt);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->size(), 2u);
+    EXPECT_EQ(db_room_guest_numbers("101", "", 0), std::vector<std::string>{"4711"});
+    EXPECT_EQ(db_room_guest_numbers("101", "9", 0), std::vector<std::string>{});
+
+    std::string stmt;
+    EXPECT_EQ(db_pms_guests_set_class_of_service("101", "3", 0, &stmt), 1);
+    EXPECT_NE(stmt.find("pms_class_of_service = 3"), std::string::npos);
+    EXPECT_EQ(db_pms_guests_set_class_of_service("101", "3; DELETE FROM pms_guests", 0), -2);
+    EXPECT_EQ(db_->value("SELECT count(*) FROM pms_guests"), "2");
+
+    EXPECT_EQ(db_pms_guests_move_room("4711", "101", "105", 0), 1);
+    EXPECT_EQ(db_room_guest_numbers("105", "4711", 0), std::vector<std::string>{"4711"});
+    EXPECT_EQ(db_room_guest_numbers("101", "", 7), std::vector<std::string>{"9"});  // the other instance stays
+
+    EXPECT_TRUE(db_add_discount("105", "4711", 3, 2.5f));
+    EXPECT_EQ(db_->value("SELECT pms_room || ',' || pms_guest_no || ',' || pms_vip_status FROM pms_discounts"),
+              "105,4711,3");
+}

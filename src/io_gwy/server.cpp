@@ -1,4 +1,5 @@
 #include "io_gwy/server.h"
+#include "settings_core.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -39,7 +40,7 @@ bool two_digits(std::string_view s) {
 std::optional<in_addr> bind_address() {
     in_addr addr{};
     addr.s_addr = htonl(INADDR_ANY);
-    auto v = config_get("CONTROLADDR");
+    auto v = setting_text(kSetControlAddr);
     if (!v) return addr;
     if (inet_pton(AF_INET, v->c_str(), &addr) != 1) {
         VLOG_ERROR(0, "Invalid CONTROLADDR.  Must be an IPv4 address");
@@ -52,8 +53,8 @@ std::optional<in_addr> bind_address() {
 }  // namespace
 
 int svr_open() {
-    auto portnum = config_get_strict_int("CONTROLPORT");
-    if (!config_get("CONTROLPORT")) {
+    auto portnum = config_get_strict_int(kSetControlPort.key);
+    if (!setting_text(kSetControlPort)) {
         VLOG_ERROR(0,
                    "Unable to retrieve communcations option 'CONTROLPORT' from configuration file");
         config_report_invalid("CONTROLPORT");

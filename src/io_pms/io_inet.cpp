@@ -1,4 +1,5 @@
 #include "io_pms/io_inet.h"
+#include "settings_core.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -42,7 +43,7 @@ std::optional<in_addr> resolve_ipv4(const std::string& host) {
 }  // namespace
 
 std::optional<sockaddr_in> io_parse_remote_endpoint(const EndpointTexts& texts) {
-    auto value = config_get("PMSCOMMOPTS");
+    auto value = setting_text(kSetCommOpts);
     if (!value) {
         VLOG_ERROR(1000, "Unable to retrieve communcations option 'PMSCOMMOPTS' from configuration file");
         config_report_invalid("PMSCOMMOPTS");
@@ -79,7 +80,7 @@ std::optional<sockaddr_in> io_parse_local_endpoint(const EndpointTexts& texts) {
     ep.sin_addr.s_addr = htonl(INADDR_ANY);
     ep.sin_port = 0;
 
-    auto value = config_get("PMSCOMMSRCOPTS");
+    auto value = setting_text(kSetCommSrcOpts);
     if (!value) return ep;
     VLOG_DEBUG(4, 1000, "Parsing src comm opts [%s]", value->c_str());
     auto fields = two_fields(*value);

@@ -1,4 +1,5 @@
 #include "io_pms/io_rs232.h"
+#include "settings_core.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -111,7 +112,7 @@ void log_settings(bool as_error, const termios& t) {
 }  // namespace
 
 std::optional<Rs232Link> io_rs232_init() {
-    auto value = config_get("PMSCOMMOPTS");
+    auto value = setting_text(kSetCommOpts);
     if (!value) {
         VLOG_ERROR(1000, "Unable to retrieve communcations option 'PMSCOMMOPTS' from configuration file");
         config_report_invalid("PMSCOMMOPTS");
@@ -150,7 +151,7 @@ int io_rs232_open(Rs232Link& link) {
     int fd = open(link.device.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         VLOG_ERRNO(1000, "Unable to open device '%s'", link.device.c_str());
-        auto vendor = config_get("VENDOR");
+        auto vendor = setting_text(kSetVendor);
         if (vendor && *vendor == "HN MUX 2-way") {
             VLOG_ERROR(1000, "Exit, serial device is missing for vendor [%s]", vendor->c_str());
             exit(1);

@@ -112,7 +112,7 @@ bool pms_answerIsSuccess(const std::optional<PmsAnswer>& answer) {
            answer->text->starts_with("1");
 }
 
-int pms_simpleClientMain(int argc, char* argv[], int subtype, const char* sending_fmt,
+int pms_simpleClientMain(int argc, char* argv[], int subtype, const FmtText<int>& sending_fmt,
                          const char* success_text) {
     uint16_t port = 5656;
     opterr = 0;  // other options are ignored
@@ -120,7 +120,7 @@ int pms_simpleClientMain(int argc, char* argv[], int subtype, const char* sendin
     while ((opt = getopt(argc, argv, "p:")) != -1) {
         if (opt == 'p') port = static_cast<uint16_t>(strtol(optarg, nullptr, 10));
     }
-    printf(sending_fmt, port);
+    fputs(fmt_string(sending_fmt, port).c_str(), stdout);
     fflush(stdout);
     std::optional<PmsAnswer> answer = pms_MakeRequest("127.0.0.1", port, subtype, {});
     if (pms_answerIsSuccess(answer)) {

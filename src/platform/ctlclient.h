@@ -2,6 +2,8 @@
 // sends one request and collects the daemon's answer.
 #pragma once
 
+#include "platform/fmt_text.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,5 +30,5 @@ bool pms_answerIsSuccess(const std::optional<PmsAnswer>& answer);
 
 // Main of vornpms_db_swap and vornpms_rt_billing: "-p port" (default 5656,
 // low 16 bits), one request without fields; 0 when the answer is "1...".
-int pms_simpleClientMain(int argc, char* argv[], int subtype, const char* sending_fmt,
+int pms_simpleClientMain(int argc, char* argv[], int subtype, const FmtText<int>& sending_fmt,
                          const char* success_text);

@@ -1,4 +1,5 @@
 #include "platform/dbclient.h"
+#include "db_settings.h"
 
 #include <unistd.h>
 
@@ -50,8 +51,8 @@ std::string local_zone_name() {
 }
 
 PGconn* open_conn(const char* name, const char* user, const char* pass, const std::string& options) {
-    std::optional<std::string> host = config_get("DBHOST");
-    std::optional<std::string> port = config_get("DBPORT");
+    std::optional<std::string> host = setting_text(kSetDbHost);
+    std::optional<std::string> port = setting_text(kSetDbPort);
     std::vector<const char*> keys, values;
     auto add = [&](const char* k, const char* v) {
         keys.push_back(k);

@@ -1,4 +1,5 @@
 #include "platform/mcast.h"
+#include "settings_core.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -79,7 +80,7 @@ int vornpmsmcast_init_client(const char* group, const char* iface) {
                    group ? group : "", iface ? iface : "");
         return -1;
     }
-    long port = config_get_number("PMSMCAST_PORT", 5657);
+    long port = setting_number(kSetMcastPort);
     if (port < 1 || port > 65535) {
         VLOG_WARN(1000, "vornpmsmcast_init_client: PMSMCAST_PORT %ld out of range, using 5657", port);
         port = 5657;

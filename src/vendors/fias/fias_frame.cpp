@@ -1,4 +1,6 @@
 #include "vendors/fias/fias_frame.h"
+#include "settings_core.h"
+#include "vendors/fias/fias_settings.h"
 
 #include "vendors/fias/fias_record.h"
 
@@ -174,7 +176,7 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
 
 }  // namespace
 
-bool fias_serial_rules(const FiasVendor& v) { return v.p.serial_rules_everywhere || link_kind() == Link::Serial; }
+bool fias_serial_rules(const FiasVendor& v) { return v.p.framing.serial_rules_everywhere || link_kind() == Link::Serial; }
 
 void fias_count_failure(FiasVendor& v, const char* what) {
     ++v.s.fail_count;
@@ -193,11 +195,11 @@ int fias_read_msg(FiasVendor& v, int timeout, std::string& body) {
 }
 
 int fias_read_response(FiasVendor& v, std::string& body) {
-    return fias_read_msg(v, static_cast<int>(config_get_number("PMSCOMMTIMEOUT", 30)), body);
+    return fias_read_msg(v, static_cast<int>(setting_number(kSetCommTimeout)), body);
 }
 
 int fias_read_flush(FiasVendor& v, std::string& body) {
-    return fias_read_msg(v, static_cast<int>(config_get_number("FLUSHTIMEOUT", 5)), body);
+    return fias_read_msg(v, static_cast<int>(setting_number(kSetFlushTimeout)), body);
 }
 
 std::string fias_frame(const FiasVendor& v, std::string_view body) {
@@ -259,7 +261,7 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
 
 std::optional<std::string> fias_stamped_frame(
     const FiasVendor& v, time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
-    const char* bad_text) {
+    const FmtText<char, const char*>& bad_text) {
     bool serial = fias_serial_rules(v);
     for (int offset = 0;; ++offset) {
         std::string da, ti;
@@ -275,7 +277,7 @@ std::optional<std::string> fias_stamped_frame(
             frame += lrc;
             return frame;
         }
-        VLOG_DEBUG(3, 0, bad_text, lrc, frame.c_str());
+        VLOG_DEBUG_TEXT(3, bad_text, lrc, frame.c_str());
     }
 }
 

@@ -37,7 +37,7 @@ std::string fias_frame(const FiasVendor& v, std::string_view body);
 // `bad_text` is the debug format logged on a collision ("%c", "%s").
 std::optional<std::string> fias_stamped_frame(
     const FiasVendor& v, time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
-    const char* bad_text);
+    const FmtText<char, const char*>& bad_text);
 
 // Reads and dispatches whatever the PMS has sent before a request goes out.
 // `op` names the operation, `what` completes "trying to <what> but found

@@ -1,4 +1,6 @@
 #include "vendors/fias/fias_link.h"
+#include "db_settings.h"
+#include "vendors/fias/fias_settings.h"
 
 #include <unistd.h>
 
@@ -99,25 +101,43 @@ void fias_note_record(FiasVendor& v, const char* type) {
 bool fias_load_settings(FiasVendor& v) {
     if (!fias_load_vip_table(v)) return false;
     FiasState& s = v.s;
-    s.use_ps_post = config_get_flag("USE_PS_POST");
-    s.user_strings = config_get_flag("USER_STRINGS");
-    s.retries = v.p.reads_msg_retries ? static_cast<int>(config_get_number("MSG_RETRIES", v.p.default_retries))
-                                      : v.p.default_retries;
-    s.psi_no = static_cast<int>(config_get_number("PSI_NO", 0));
-    s.post_inquiry = v.p.posting_inquiry;
+    const unsigned reads = v.p.reads;
+    s.use_ps_post = (reads & kFiasReadsPsPost) && setting_flag(kSetUsePsPost);
+    s.user_strings = setting_flag(kSetFiasUserStrings);
+    s.retries = (reads & kFiasReadsMsgRetries)
+                    ? static_cast<int>(config_get_number(kSetMsgRetries.key, v.p.default_retries))
+                    : v.p.default_retries;
+    s.psi_no = static_cast<int>(setting_number(kSetPsiNo));
+    s.post_null_guest = (reads & kFiasReadsPostNullGuest) && setting_flag(kSetPostNullGuest);
+    switch (v.p.inquiry_rule) {
+        case FiasInquiryRule::Always: s.post_inquiry = true; break;
+        case FiasInquiryRule::Never: s.post_inquiry = false; break;
+        case FiasInquiryRule::SettingAndNoGuest:
+            s.post_inquiry = (reads & kFiasReadsSendPostInquiry) && setting_flag(kSetSendPostInquiry);
+            break;
+    }
     VLOG_DEBUG(3, 0, "%s_vendor_init with ps = '%d' and pi = '%d' and mr = '%d' and psi = '%d'", v.p.prefix,
                s.use_ps_post, s.post_inquiry, s.retries, s.psi_no);
     return true;
 }
 
-int fias_vendor_init(FiasVendor& v) {
-    if (!fias_load_settings(v)) return 0;
+void fias_reset_link(FiasVendor& v) {
     // A resync the PMS began on an earlier link ended with that link: its DE
     // never comes, and a flag left at 1 would refuse every later resync.
-    if (v.s.dbswap_flag != 0) {
-        v.s.dbswap_flag = 0;
-        v.s.dbswap_time = time(nullptr);
+    const bool resync_cut = v.s.dbswap_flag != 0;
+    static_cast<FiasLinkState&>(v.s) = FiasLinkState{};
+    if (resync_cut) v.s.dbswap_time = time(nullptr);
+}
+
+int fias_vendor_init(FiasVendor& v) {
+    if (v.p.start != FiasStart::Fias) {
+        // The drain-first and LS-with-one-answer starts come with the vendors
+        // that use them; until then such a profile does not start at all.
+        VLOG_ERROR(0, "%s_vendor_init: start style not built", v.p.prefix);
+        return 0;
     }
+    if (!fias_load_settings(v)) return 0;
+    fias_reset_link(v);
     if (!fias_serial_rules(v)) {
         const char* pre = v.p.prefix;
         std::string rec;
@@ -166,8 +186,9 @@ int fias_send_link_start(FiasVendor& v) {
 
 int fias_describe_link(FiasVendor& v) {
     const char* pre = v.p.prefix;
-    bool online_msgs = config_get_flag("REQUEST_ONLINE_MESSAGES");
-    bool online_folio = config_get_flag("REQUEST_ONLINE_FOLIO");
+    const bool online = v.p.reads & kFiasReadsOnlineRequests;
+    bool online_msgs = online && setting_flag(kSetOnlineMessages);
+    bool online_folio = online && setting_flag(kSetOnlineFolio);
     std::vector<const char*> records;
     for (const auto& r : v.p.link_records)
         if (wanted(r.when, v, online_msgs, online_folio)) records.push_back(r.body);
@@ -215,7 +236,7 @@ int fias_describe_link(FiasVendor& v) {
 
 int fias_cmd_start(FiasVendor& v, const std::string&) {
     if (!fias_describe_link(v)) return 0;
-    if (config_get_flag("AUTO_DB_SWAP")) fias_init_db(v);
+    if (setting_flag(kSetAutoDbSwap)) fias_init_db(v);
     svr_setReady();
     return 1;
 }
@@ -284,7 +305,7 @@ void fias_init_db(FiasVendor& v) {
         return;
     }
     std::string rec;
-    if (fias_read_msg(v, static_cast<int>(config_get_number("DBINITTIMEOUT", 60)), rec) <= 0) {
+    if (fias_read_msg(v, static_cast<int>(setting_number(kSetDbInitTimeout)), rec) <= 0) {
         svr_setReady();
         VLOG_WARN(0, "PMS refused resync request.. Database may be out sync");
         return;
@@ -298,9 +319,9 @@ void fias_init_db(FiasVendor& v) {
     vendor_handle_data(rec);
 }
 
-int fias_handle_db_swap(FiasVendor& v) {
+ReqResult fias_handle_db_swap(FiasVendor& v) {
     fias_init_db(v);
-    return 0;
+    return ReqResult::Ok;
 }
 
 int fias_keep_alive(FiasVendor& v) {
@@ -366,11 +387,6 @@ void fias_handle_check_status(FiasVendor& v, std::optional<std::string>& status)
 
 void fias_handle_check_db_swap_status(FiasVendor& v, std::optional<std::string>& status) {
     status = strFormat("%d|%ld", v.s.dbswap_flag, static_cast<long>(v.s.dbswap_time));
-}
-
-int fias_handle_check_in_room(FiasVendor& v) {
-    VLOG_DEBUG(3, 0, "entering %s_handle_check_in_room", v.p.prefix);
-    return 3;
 }
 
 int fias_vendor_close(FiasVendor& v) {

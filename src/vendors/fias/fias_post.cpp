@@ -1,4 +1,5 @@
 #include "vendors/fias/fias_post.h"
+#include "vendors/fias/fias_settings.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -52,7 +53,7 @@ std::optional<std::string> body_from(const FiasLayout& layout, FiasValues values
 }  // namespace
 
 std::string fias_departure_offset() {
-    auto off = config_get("DEPARTURE_TIME_OFFSET");
+    auto off = setting_text(kSetDepartureOffset);
     if (!off || off->size() < 6) return "000000";
     return *off;
 }
@@ -115,11 +116,11 @@ std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
 }
 
 bool fias_load_vip_table(FiasVendor& v) {
-    std::string path = pms_path_from_start(config_get("VIPFILE").value_or(kFiasDefaultVipFile));
+    std::string path = pms_path_from_start(setting_text(kSetVipFile).value_or(kFiasDefaultVipFile));
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         int err = errno;
-        VLOG_ERROR(0, v.p.vip_open_error, path.c_str());
+        VLOG_ERROR_TEXT(v.p.vip_open_error, path.c_str());
         VLOG_ERROR(0, "%s", strerror(err));
         return false;
     }
@@ -232,14 +233,14 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
 
 }  // namespace
 
-int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
+ReqResult fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
                            FiasInquiryResult& out, std::string& error, bool update) {
     const char* pre = v.p.prefix;
     out = {};
     FiasValues values{{"PI", room}, {"WS", workstation}, {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
     if (!values_sendable(values, strFormat("posting inquiry P# %s", values["P#"].c_str()))) {
         error = "Invalid parameter data for the PMS";
-        return 4;
+        return ReqResult::Failed;
     }
     auto frame = fias_stamped_frame(
         v, time(nullptr),
@@ -247,17 +248,17 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         v.p.bad_lrc_text);
     if (!frame) {
         error = "Memory allocation error";
-        return 4;
+        return ReqResult::Failed;
     }
     auto rec = send_and_await(v, *frame, {values["P#"], room, ""}, strFormat("%s_vendor_send_post_inquiry", pre), "send PI",
                               {"PL", "PA"}, error);
-    if (!rec) return 4;
+    if (!rec) return ReqResult::Failed;
     if (rec->type == "PA") {
         std::string as = rec->text("AS"), ct = rec->text("CT");
         VLOG_ERROR(0, "Got a PA for PI for room %s, %s - %s", room.c_str(), as.c_str(), ct.c_str());
         error = strFormat("PA from PI for room %s, %s - %s", room.c_str(), as.c_str(), ct.c_str());
         fias_note_record(v, "PA");
-        return 4;
+        return ReqResult::Failed;
     }
 
     FiasGuestFields g;
@@ -290,7 +291,7 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         if (f.tag == "RN") {
             if (have_name && !close_guest()) {
                 error = bad_dates;
-                return 4;
+                return ReqResult::Failed;
             }
             continue;
         }
@@ -303,7 +304,7 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     if ((have_name || !any_closed) && !close_guest()) {
         if (update && !have_name && !any_closed) db_pms_guests_mark_room_stale(room, 0);
         error = bad_dates;
-        return 4;
+        return ReqResult::Failed;
     }
     if (update) {
         db_pms_guests_mark_room_stale(room, 0);
@@ -313,17 +314,17 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     fias_note_record(v, "PL");
     VLOG_DEBUG(3, 0, "%s_vendor_send_post_inquiry: GN '%s', GV '%s'", pre,
                out.last_name ? out.last_name->c_str() : "(null)", out.vip ? out.vip->c_str() : "(null)");
-    return 0;
+    return ReqResult::Ok;
 }
 
-int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error) {
+ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error) {
     const char* pre = v.p.prefix;
     const std::string op = strFormat("%s_handle_post_charge", pre);
     time_t when = static_cast<time_t>(post.start_time);
     std::string da, ti;
     if (post.start_time < 1 || !fias_date_time(when, da, ti)) {
         error = "DB reported invalid date";
-        return 4;
+        return ReqResult::Failed;
     }
     // A charge whose texts would add fields or split the frame is not sent;
     // it stays unposted.
@@ -331,21 +332,25 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
     if (!values_sendable({{"RN", post.room}, {"CT", post.mac}, {"G#", post.guest_no}, {"DD", post.dialed_digits}},
                          row)) {
         error = "Invalid parameter data for the PMS";
-        return 4;
+        return ReqResult::Failed;
     }
     if (const char* why = pms_amount_refusal(post.charge)) {
         VLOG_ERROR(0, "Refusing %s: field TA cannot be sent to the PMS, %s", row.c_str(), why);
         error = "Invalid parameter data for the PMS";
-        return 4;
+        return ReqResult::Failed;
     }
     std::string ws = workstation_of(post);
 
     std::string guest_no, guest_name;
-    if (!v.s.use_ps_post && v.p.posting_inquiry) {
+    // Under the setting-and-no-guest rule a charge that names its guest
+    // needs no inquiry.
+    const bool inquire = v.s.post_inquiry && (v.p.inquiry_rule != FiasInquiryRule::SettingAndNoGuest ||
+                                              post.guest_no.empty());
+    if (!v.s.use_ps_post && inquire) {
         FiasInquiryResult inq;
-        if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != 0) {
+        if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != ReqResult::Ok) {
             VLOG_ERROR(0, "%s: PI request failed", op.c_str());
-            return 4;
+            return ReqResult::Failed;
         }
         guest_no = inq.guest_no.value_or("");
         guest_name = inq.last_name.value_or("");
@@ -359,7 +364,7 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
 
     float amount = post.charge;
     int vip_code = 0;
-    if (config_get_number("VIP", 0) != 0) {
+    if (setting_number(kSetVip) != 0) {
         auto status = db_get_guest_vip_status(post.room, guest_no);
         double pct = 100;
         if (status) {
@@ -385,7 +390,7 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
                       {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
     if (!values_sendable(values, row)) {
         error = "Invalid parameter data for the PMS";
-        return 4;
+        return ReqResult::Failed;
     }
     const FiasLayout& layout = !v.s.use_ps_post             ? v.p.post_pr
                                : !post.dialed_digits.empty() ? v.p.post_ps_digits
@@ -395,11 +400,11 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         v.p.bad_lrc_text);
     if (!frame) {
         error = "Memory allocation error";
-        return 4;
+        return ReqResult::Failed;
     }
 
     auto rec = send_and_await(v, *frame, {values["P#"], post.room, guest_no}, op, "send PR or PS", {"PA"}, error);
-    if (!rec) return 4;
+    if (!rec) return ReqResult::Failed;
     fias_note_record(v, "PA");
     auto as = rec->get("AS");
 
@@ -408,27 +413,28 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         if (discount > 0) {
             VLOG_DEBUG(3, 0, "Adding %.02f to the PMS slush fund (room='%s', guest='%s', vip_code=%d)", discount,
                        post.room.c_str(), guest_no.c_str(), vip_code);
-            std::string sql = strFormat(
-                "INSERT into pms_discounts ( pms_seq_no, pms_date, pms_room, pms_guest_no, pms_vip_status, "
-                "pms_discount ) VALUES (nextval('pms_discount_seq'), '%s', '%s', '%s', %d, %f)",
-                db_local_time_text(time(nullptr)).c_str(), db_escape_or_empty(post.room).c_str(),
-                db_escape_or_empty(guest_no).c_str(), vip_code, discount);
             // The PMS has booked the charge: whatever happens to the discount
             // row, the posting stands, or the next scan would post it twice.
-            if (db_command(sql.c_str()) <= 0)
+            if (!db_add_discount(post.room, guest_no, vip_code, discount))
                 VLOG_ERROR(0, "Unable to add client discount info to database");
         } else {
             VLOG_DEBUG(3, 0, "Refusing to add negligible amount to slush fund (pms_discounts)");
         }
-        return 0;
+        return ReqResult::Ok;
     }
     if (as && *as == "UR" && post.charge == 0 && v.p.ur_zero_charge_ok) {
         VLOG_DEBUG(3, 0, "%s: special case, UR response to zero charge, considered a successful post", op.c_str());
-        return 0;
+        return ReqResult::Ok;
     }
     // A PA without AS carries no status: it is not a successful posting.
     std::string status = as.value_or("");
     VLOG_ERROR(0, "Post was unsuccessful: %s", status.c_str());
+    for (const FiasRefusal& r : v.p.refusals) {
+        if (status != r.status) continue;
+        if (!db_mark_posted(post, r.posted_flag))
+            VLOG_ERROR(0, "Unable to mark refused charge seq[%ld]", static_cast<long>(post.db_seqno));
+        break;
+    }
     error = strFormat("PMS returned unsuccessful post response: %s", status.c_str());
-    return 4;
+    return ReqResult::Failed;
 }

@@ -12,11 +12,12 @@
 
 #include "vendors/fias/fias_profile.h"
 #include "vendors/fias/fias_record.h"
+#include "vendors/fias/fias_settings.h"
 
 struct PMSPostInfo;
 
 // "/usr/local/Tessarine/etc/vornpms_vip.cfg" unless VIPFILE says otherwise.
-inline constexpr const char* kFiasDefaultVipFile = "/usr/local/Tessarine/etc/vornpms_vip.cfg";
+inline constexpr const char* kFiasDefaultVipFile = kSetVipFile.default_text;
 
 // Reads the VIP discount file into v.s.vip; false (logged) when the file is
 // missing or not exactly ten valid "code percentage" lines.
@@ -31,11 +32,11 @@ struct FiasInquiryResult {
 
 // Posting inquiry for `room`. 0 when a PL answered, else 4 with `error` set.
 // With `update`, the PL's guests replace the room's rows in pms_guests.
-int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
+ReqResult fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
                            FiasInquiryResult& out, std::string& error, bool update);
 
 // Posts one charge: 0 posted, 4 not posted with `error` set.
-int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error);
+ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error);
 
 // Guest values collected from a GI, GC or PL record.
 struct FiasGuestFields {

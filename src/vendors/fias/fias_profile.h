@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fmt_text.h"
 #include "vendor.h"
+#include "vendors/common/unserved.h"
 
 // Flow-control bytes of a FIAS serial line (the framing bytes are the
 // VENDOR_ ones of the vendor framework).
@@ -42,17 +44,71 @@ struct FiasVendor;
 // longer one is written as it stands ("PTC", "SO123", "IDELI").
 using FiasLayout = std::vector<std::string>;
 
+// A record the vendor accepts from the PMS. Without a hook the core's handler
+// for the code runs (none for a code the core does not know: the record is
+// accepted and ignored); a vendor whose handling differs (DR, NS, NE, GI)
+// names its own.
+using FiasRecordHook = int (*)(FiasVendor& v, const std::string& body);
+struct FiasAccepted {
+    const char* code;
+    FiasRecordHook hook = nullptr;
+};
+
+// When the posting inquiry (PR ... IDELI) goes before a PR posting.
+enum class FiasInquiryRule {
+    Always,
+    Never,
+    SettingAndNoGuest,  // with SEND_POST_INQUIRY on, and only when no guest number is known
+};
+
+// How the vendor starts its link.
+enum class FiasStart {
+    Fias,        // drain, LS, then the LS/LA answers (serial: 30 s quiet first)
+    DrainFirst,  // drain with FLUSHTIMEOUT on every link, then LS
+    LsOneAnswer, // drain, LS and one answer; no link description
+};
+
+// Settings a vendor reads at start besides USER_STRINGS and PSI_NO.
+enum FiasReads : unsigned {
+    kFiasReadsPsPost = 1u << 0,           // USE_PS_POST
+    kFiasReadsMsgRetries = 1u << 1,       // MSG_RETRIES replaces the default retries
+    kFiasReadsSendPostInquiry = 1u << 2,  // SEND_POST_INQUIRY
+    kFiasReadsPostNullGuest = 1u << 3,    // POSTNULLGUEST
+    kFiasReadsOnlineRequests = 1u << 4,   // REQUEST_ONLINE_MESSAGES, REQUEST_ONLINE_FOLIO
+};
+
+// A posting answer AS that marks the charge with a posted flag of its own, so
+// that it is not offered again.
+struct FiasRefusal {
+    const char* status;  // "NF"
+    int posted_flag;     // written by db_mark_posted
+};
+
+// Framing rules, for the frame decoder and encoder.
+struct FiasFraming {
+    bool lrc = true;                       // frames carry an LRC where the link uses one
+    bool lrc_covers_etx = true;            // false: the LRC covers the text only
+    bool cr_lf_as_lrc = false;             // a CR or LF in the LRC's place is accepted
+    bool etb_ends_frame = false;           // ETB closes a frame too
+    bool serial_rules_everywhere = false;  // LRC and ACK/NAK on every link type, not only RS232
+};
+
 struct FiasProfile {
     const char* name;        // registry name, "Micros-Fidelio 2-way"
     const char* prefix;      // operation prefix in log texts, "micfid"
     const char* proto_name;  // "Unsupported %s communication protocol!"
     const char* pms_name;    // "%s PMS has halted connection ..."
-    const char* vip_open_error;  // format with the file path
+    FmtText<const char*> vip_open_error;  // with the file path
+
+    // What the vendor takes and serves.
+    std::vector<FiasAccepted> records;  // in dispatch order
+    ReqSlots served = kAllReqSlots;     // the others log their entry and answer 3
+    FmtText<const char*, const char*> unserved_entry = "entering %s_handle_%s";  // prefix, slot name
+    unsigned reads = 0;                 // FiasReads
 
     // Framing and handshake.
-    int default_retries;      // frame sent at most retries + 1 times
-    bool reads_msg_retries;   // MSG_RETRIES replaces the default
-    bool serial_rules_everywhere;  // LRC and ACK/NAK on every link type, not only RS232
+    FiasFraming framing;
+    int default_retries;           // frame sent at most retries + 1 times
     bool enquiry_counts_failures;  // unanswered enquiries count towards closing the link
     // A vendor whose handshake differs replaces the reading or sending rules
     // here; nullptr keeps the FIAS rules.
@@ -60,49 +116,60 @@ struct FiasProfile {
     int (*write_override)(FiasVendor& v, std::string_view frame);
 
     // Link life.
+    FiasStart start = FiasStart::Fias;
     const char* keepalive_type;  // "LS" or "LA"
     bool keepalive_on_serial;    // send the keep-alive on RS232 too
-    const char* ld_bad_lrc_text;  // debug text when LD's LRC collides
+    FmtText<char, const char*> ld_bad_lrc_text;  // debug text when LD's LRC collides
     std::vector<FiasLinkRecord> link_records;
 
     // Posting.
-    bool posting_inquiry;      // inquire (PR ... IDELI) before a PR posting
-    const char* bad_lrc_text;  // "bad checksum %c for %s, modify"
+    FiasInquiryRule inquiry_rule = FiasInquiryRule::Always;
+    FmtText<char, const char*> bad_lrc_text;  // "bad checksum %c for %s, modify"
     FiasLayout inquiry;
     FiasLayout post_pr;
     FiasLayout post_ps_digits;
     FiasLayout post_ps_text;
-    bool ur_zero_charge_ok;  // "UR" to a zero charge counts as posted
+    bool ur_zero_charge_ok;              // "UR" to a zero charge counts as posted
+    std::vector<FiasRefusal> refusals;   // answers that mark the charge anyway
 
     // Guest events.
     bool announces_messages;  // XL -> event 5
     bool announces_folio;     // XO -> event 6
-    const char* room_move_text;  // debug text of the room-move announcement
+    // Debug text of the room-move announcement: first, last, old room, new room.
+    FmtText<const char*, const char*, const char*, const char*> room_move_text;
 };
 
-// Settings and link state of one vendor; lives as long as the daemon.
-struct FiasState {
-    // Handshake.
-    int last_answer = VENDOR_NAK;  // re-sent when the PMS sends ENQ
-    int retries = 3;
-    int fail_count = 0;  // consecutive time-outs; above 10 closes the link
+// The lasting state of one vendor, in three parts that differ in how a
+// vendor start treats them.
 
-    // Settings read at vendor start.
+// Read again at every start (fias_load_settings).
+struct FiasSettings {
     bool use_ps_post = false;
     bool user_strings = false;
     bool post_inquiry = false;
+    bool post_null_guest = false;
     int psi_no = 0;
-
-    // Link life.
-    int dbswap_flag = 0;
-    time_t dbswap_time = 0;
-    time_t last_rec_time = 0;
-    std::string last_rec_type;
-
-    // VIP discount percentages by code 1-10; loaded at vendor start.
+    int retries = 3;
+    // VIP discount percentages by code 1-10.
     std::array<float, 10> vip{};
     bool vip_loaded = false;
 };
+
+// Belongs to one link: reset explicitly at every start (fias_reset_link).
+struct FiasLinkState {
+    int last_answer = VENDOR_NAK;  // re-sent when the PMS sends ENQ
+    int fail_count = 0;            // consecutive time-outs; above 10 closes the link
+    int dbswap_flag = 0;           // a resync the PMS is sending
+};
+
+// Kept for the life of the daemon: what the status requests report.
+struct FiasHistory {
+    time_t dbswap_time = 0;  // last change of the resync flag
+    time_t last_rec_time = 0;
+    std::string last_rec_type;
+};
+
+struct FiasState : FiasSettings, FiasLinkState, FiasHistory {};
 
 struct FiasVendor {
     const FiasProfile& p;

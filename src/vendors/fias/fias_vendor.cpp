@@ -2,6 +2,9 @@
 
 #include <map>
 
+#include "platform/fmt_text.h"
+#include "vendors/common/unserved.h"
+
 #include "db.h"
 #include "vendors/fias/fias_frame.h"
 #include "vendors/fias/fias_guest.h"
@@ -35,17 +38,18 @@ const std::map<std::string, CoreHandler>& core_handlers() {
 
 }  // namespace
 
-VendorDescriptor fias_descriptor(FiasVendor& v, const std::vector<std::string>& accepted) {
+VendorDescriptor fias_descriptor(FiasVendor& v) {
     VendorDescriptor d;
     d.name = v.p.name;
-    for (const auto& code : accepted) {
-        auto it = core_handlers().find(code);
-        VendorCmdHandler h;
-        if (it != core_handlers().end()) {
-            CoreHandler fn = it->second;
-            h = [&v, fn](const std::string& rec) { return fn(v, rec); };
+    for (const FiasAccepted& rec : v.p.records) {
+        CoreHandler fn = rec.hook;
+        if (!fn) {
+            auto it = core_handlers().find(rec.code);
+            if (it != core_handlers().end()) fn = it->second;
         }
-        d.commands.push_back({code, std::move(h)});
+        VendorCmdHandler h;
+        if (fn) h = [&v, fn](const std::string& body) { return fn(v, body); };
+        d.commands.push_back({rec.code, std::move(h)});
     }
 
     VendorRequests& r = d.requests;
@@ -84,9 +88,13 @@ VendorDescriptor fias_descriptor(FiasVendor& v, const std::vector<std::string>& 
     r.check_db_swap_status = [&v](std::optional<std::string>& status) {
         fias_handle_check_db_swap_status(v, status);
     };
-    r.check_in_room = [&v](const std::string&, const std::string&, const std::string&, std::string&) {
-        return fias_handle_check_in_room(v);
-    };
+    std::vector<UnservedSlot> unserved;
+    for (int slot = 0; slot < kReqSlotCount; ++slot) {
+        const auto s = static_cast<ReqSlot>(slot);
+        if (v.p.served & req_slot(s)) continue;
+        unserved.push_back({s, fmt_string(v.p.unserved_entry, v.p.prefix, req_slot_name(s))});
+    }
+    vendor_fill_unserved(r, unserved, 3);
 
     d.read_msg = [&v](std::string& rec) { return fias_read_response(v, rec); };
     d.post_charge = r.post_charge;

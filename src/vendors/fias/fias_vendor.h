@@ -8,6 +8,6 @@
 #include "vendor.h"
 #include "vendors/fias/fias_profile.h"
 
-// `accepted`: the record codes the vendor takes from the PMS (LS LE ... XO).
-// Request slots the vendor does not answer are left empty (answered 3).
-VendorDescriptor fias_descriptor(FiasVendor& v, const std::vector<std::string>& accepted);
+// The records it accepts, and the request slots it serves, come from the
+// vendor's profile; an unserved slot logs its entry and answers 3.
+VendorDescriptor fias_descriptor(FiasVendor& v);
