@@ -92,9 +92,8 @@ using PMSPostInfoList = std::vector<PMSPostInfo>;
 // Logs the new record and returns it.
 PMSPostInfo pms_post_info_new(PMSPostInfo tmpl);
 // The unposted charges of this instance; nullopt on a database failure.
-std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor);
-std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff, int vendor,
-                                                int effective_only);
+std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count);
+std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff, int effective_only);
 // Writes posted-flag `flag` to the record's row (and the session totals of
 // byte and time records); 1 on success, 0 on failure.
 int db_mark_posted(const PMSPostInfo& rec, int flag);
@@ -169,3 +168,28 @@ int db_expire_on_checkout(const std::string& room, const std::string& guest_no, 
 // Moves the guest's running sessions to `new_room`: 1 done, 0 disabled,
 // -1 for a missing argument.
 int db_move_session_info(const std::string& guest_no, const std::string& new_room);
+
+// ---- Statements the vendors share on a room's guests ---------------------
+// Each runs one statement for PMS instance `psi_no`; `stmt`, when given,
+// receives the statement's text for the caller's log lines.
+
+// Moves the current row of guest `guest_no` from room `from` to room `to`;
+// the rows changed, or -1 on a database failure.
+long db_pms_guests_move_room(const std::string& guest_no, const std::string& from, const std::string& to, int psi_no);
+// Sets the class of service of the room's current rows. `cs` must be a
+// decimal number (it goes into the statement unquoted): anything else is -2
+// and nothing runs. The rows changed, or -1 on a database failure.
+long db_pms_guests_set_class_of_service(const std::string& room, const std::string& cs, int psi_no,
+                                        std::string* stmt = nullptr);
+// Guest numbers of the room's current rows, narrowed to `guest_no` when it is
+// not empty; nullopt on a database failure.
+std::optional<std::vector<std::string>> db_room_guest_numbers(const std::string& room, const std::string& guest_no,
+                                                              int psi_no, std::string* stmt = nullptr);
+struct RoomGuest {
+    std::string guest_no, first, last;
+};
+// The room's current guests, of instance `psi_no` or, without it, of every
+// instance; nullopt on a database failure.
+std::optional<std::vector<RoomGuest>> db_room_guests(const std::string& room, std::optional<int> psi_no);
+// Records the discount a VIP guest got on a posted charge; false on failure.
+bool db_add_discount(const std::string& room, const std::string& guest_no, int vip_code, float discount);

@@ -31,7 +31,7 @@ PMSPostInfo pms_post_info_new(PMSPostInfo t) {
     return t;
 }
 
-std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor) {
+std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count) {
     VLOG_INFO("Executing database scan for unposted records");
     long post_expired = config_get_number("POSTEXPIRED", -1);
     long post_delay = config_get_number("POSTDELAY", 0);
@@ -51,7 +51,7 @@ std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor) {
     }
 
     int64_t standard = 0;
-    auto list = db_scan_standard(&standard, cutoff, vendor, static_cast<int>(only_effective));
+    auto list = db_scan_standard(&standard, cutoff, static_cast<int>(only_effective));
     VLOG_DEBUG(4, 0, "Found '%ld' stand, '%ld' byte, '%ld' time, '%ld' aux, '%ld' uqb, '%ld' gbq",
                static_cast<long>(standard), 0L, 0L, 0L, 0L, 0L);
     if (count) *count = standard;
@@ -59,7 +59,7 @@ std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count, int vendor) {
     return list;
 }
 
-std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff, int,
+std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff,
                                                 int effective_only) {
     if (count) *count = 0;
     VLOG_DEBUG(1, 0, "DB Scan: scanning standard (session_info) records");

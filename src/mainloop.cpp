@@ -40,14 +40,14 @@ void watch(fd_set& set, int fd, int& maxfd) {
 
 bool ready(const fd_set& set, int fd) { return fd >= 0 && fd < FD_SETSIZE && FD_ISSET(fd, &set); }
 
-// The read set and the highest descriptor in it. The NiteVision link is
-// never waited on: it is driven by the scan alone, and a descriptor with data
-// pending would end every wait at once.
+// The read set and the highest descriptor in it. A vendor driven by the scan
+// alone keeps its link out of the set: a descriptor with data pending would
+// end every wait at once.
 int buildWaitSet(fd_set& set, bool first) {
     FD_ZERO(&set);
     int maxfd = -1;
     if (pms_fd_client > 0) {
-        if (g_vendor_id != VENDOR_NITEVISION_SFTP) watch(set, pms_fd_client, maxfd);
+        if (vendor_traits().waits_on_link) watch(set, pms_fd_client, maxfd);
     } else if (first) {
         VLOG_DEBUG(4, 1000, "pms_execute: pms_fd_client <= 0, not monitoring");
     }
@@ -97,7 +97,7 @@ int pms_execute(unsigned postdelay) {
     }
     const auto period = std::chrono::seconds(postdelay);
     // The wait ends at this point whatever traffic comes in between; only a
-    // scan (and, for GalaVu, a PMS record) moves it on.
+    // scan (and, for a vendor whose records re-arm it, a PMS record) moves it on.
     Clock::time_point deadline = Clock::now() + period;
 
     for (;;) {
@@ -113,10 +113,10 @@ int pms_execute(unsigned postdelay) {
         } else if (ready(set, pms_fd_server) && pms_fd_server > 0) {
             // Control connections go first; PMS data waits for the next turn.
             pms_service_GWY();
-        } else if (g_vendor_id != VENDOR_NITEVISION_SFTP && pms_fd_client > 0 && ready(set, pms_fd_client)) {
+        } else if (vendor_traits().waits_on_link && pms_fd_client > 0 && ready(set, pms_fd_client)) {
             pms_service_PMS();
-            // With GalaVu the scan waits for POSTDELAY seconds of PMS silence.
-            if (g_vendor_id == VENDOR_GALAVU) deadline = Clock::now() + period;
+            // Such a vendor's scan waits for POSTDELAY seconds of PMS silence.
+            if (vendor_traits().record_restarts_wait) deadline = Clock::now() + period;
         }
         if (pms_signals_pending() || ready(set, pms_signal_wakeup_fd())) pms_handle_pending_signals();
         maxfd = buildWaitSet(set, false);
@@ -136,10 +136,8 @@ void pms_service_PMS() {
         return;
     }
     if (vendor->read_msg) {
-        // Through a copy: the vendor may restart itself while reading.
-        auto read_msg = vendor->read_msg;
         std::string record;
-        int n = read_msg(record);
+        int n = vendor->read_msg(record);
         VLOG_DEBUG(2, 1000, "pms_service_PMS: PMS_read() ret %d", n);
         if (n > 0) {
             if (vendor_handle_data(record) == 0)

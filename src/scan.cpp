@@ -46,10 +46,8 @@ std::string billingStamp(time_t t) {
 // Posts one record; true when the vendor took it.
 bool postOne(VendorDescriptor& vendor, const PMSPostInfo& rec) {
     std::string reply;
-    // Through a copy: the vendor may restart itself while posting.
-    auto post = vendor.post_charge;
-    int rc = post ? post(rec, reply) : 3;
-    if (rc != 0) {
+    ReqResult rc = vendor.post_charge ? vendor.post_charge(rec, reply) : ReqResult::NotImplemented;
+    if (rc != ReqResult::Ok) {
         if (!reply.empty())
             VLOG_INFO("pms_db_scan_and_post: Unsuccessful post - [%s]", reply.c_str());
         else
@@ -72,8 +70,7 @@ bool postOne(VendorDescriptor& vendor, const PMSPostInfo& rec) {
 }
 
 int keepAlive(VendorDescriptor& vendor) {
-    auto keep_alive = vendor.keep_alive;
-    return keep_alive ? keep_alive() : 0;
+    return vendor.keep_alive ? vendor.keep_alive() : 0;
 }
 
 }  // namespace
@@ -84,7 +81,8 @@ void pms_db_scan_and_post() {
         VLOG_INFO("pms_db_scan_and_post: Skipping DB scan because the PMS is NOT connected");
         return;
     }
-    if (g_vendor_id == VENDOR_HTNG) {
+    if (!vendor_traits().scans_charges) {
+        // HTNG is the one vendor whose PMS takes no charges; the text names it.
         VLOG_DEBUG(2, 1000, "pms_db_scan_and_post: Skipping DB scan because the vendor is HTNG");
         if (keepAlive(*vendor) != 0) VLOG_INFO("pms_db_scan_and_post: Keep Alive message failed");
         return;
@@ -101,7 +99,7 @@ void pms_db_scan_and_post() {
                post_zero ? 1 : 0);
     remarkPosted();
     int64_t count = 0;
-    std::optional<PMSPostInfoList> list = db_scan_unposted(&count, g_vendor_id);
+    std::optional<PMSPostInfoList> list = db_scan_unposted(&count);
     int posted = 0;
     if (list && count > 0) {
         for (const PMSPostInfo& rec : *list) {

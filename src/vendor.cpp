@@ -4,104 +4,97 @@
 
 static constexpr char kLogSrc[] = "vendor";
 
-const std::array<const char*, VENDOR_COUNT> kVendorNames = {
-    "Micros-Fidelio 2-way",
-    "Marriott 2-way",
-    "Hilton OnQ 2-way",
-    "Agilysys 2-way",
-    "JDS 2-way",
-    "MarriottFOSSE 2-way",
-    "GalaVu 2-way",
-    "Galaxy 2-way",
-    "Regal 2-way",
-    "HN MUX 2-way",
-    "Micros4700 1.5-way",
-    "Optima 2-way",
-    "Protel 2-way",
-    "NiteVisionSFTP 1-way",
-    "HTNG 2-way",
-};
-
 namespace {
 
-// Factories by id. A vendor that is built replaces its own nullptr by its
-// factory; every entry sits on its own line so that vendors added on separate
-// branches merge without touching each other's lines.
-const std::array<VendorFactory, VENDOR_COUNT> kBuiltinVendors = {
-    // 0 Micros-Fidelio
-    micfid_vendor_descriptor,
-    // 1 Marriott
-    nullptr,
-    // 2 Hilton OnQ
-    nullptr,
-    // 3 Agilysys
-    agilysys_vendor_descriptor,
-    // 4 JDS
-    nullptr,
-    // 5 Marriott FOSSE
-    nullptr,
-    // 6 GalaVu
-    nullptr,
-    // 7 Galaxy
-    nullptr,
-    // 8 Regal
-    nullptr,
-    // 9 HN MUX
-    nullptr,
-    // 10 Micros 4700
-    nullptr,
-    // 11 Optima
-    nullptr,
-    // 12 Protel
-    nullptr,
-    // 13 NiteVision SFTP
-    nv_vendor_descriptor,
-    // 14 HTNG
-    nullptr,
+struct VendorEntry {
+    int id;
+    const char* name;     // VENDOR must equal it exactly
+    VendorFactory factory;  // nullptr: named, but not built into this daemon
+    VendorTraits traits{};
 };
 
+// Traits of the vendors that differ from the defaults.
+constexpr VendorTraits kDrivenByScan{.waits_on_link = false};          // files fetched at each scan
+constexpr VendorTraits kScansAfterSilence{.record_restarts_wait = true};  // scan only when the PMS is quiet
+constexpr VendorTraits kNeverPosts{.scans_charges = false};             // the PMS takes no charges
+
+// The registry: one row per vendor, in id order. Each row sits on its own
+// lines so that vendors added on separate branches merge without touching
+// each other's rows.
+constexpr std::array<VendorEntry, VENDOR_COUNT> kVendorRegistry = {{
+    {VENDOR_MICROS_FIDELIO, "Micros-Fidelio 2-way", micfid_vendor_descriptor},
+    {VENDOR_MARRIOTT, "Marriott 2-way", nullptr},
+    {VENDOR_HILTON_ONQ, "Hilton OnQ 2-way", nullptr},
+    {VENDOR_AGILYSYS, "Agilysys 2-way", agilysys_vendor_descriptor},
+    {VENDOR_JDS, "JDS 2-way", nullptr},
+    {VENDOR_MARRIOTT_FOSSE, "MarriottFOSSE 2-way", nullptr},
+    {VENDOR_GALAVU, "GalaVu 2-way", nullptr, kScansAfterSilence},
+    {VENDOR_GALAXY, "Galaxy 2-way", nullptr},
+    {VENDOR_REGAL, "Regal 2-way", nullptr},
+    {VENDOR_HNMUX, "HN MUX 2-way", nullptr},
+    {VENDOR_MICROS4700, "Micros4700 1.5-way", nullptr},
+    {VENDOR_OPTIMA, "Optima 2-way", nullptr},
+    {VENDOR_PROTEL, "Protel 2-way", nullptr},
+    {VENDOR_NITEVISION_SFTP, "NiteVisionSFTP 1-way", nv_vendor_descriptor, kDrivenByScan},
+    {VENDOR_HTNG, "HTNG 2-way", nullptr, kNeverPosts},
+}};
+
+constexpr bool rowsInIdOrder() {
+    for (int i = 0; i < VENDOR_COUNT; ++i)
+        if (kVendorRegistry[i].id != i) return false;
+    return true;
+}
+static_assert(rowsInIdOrder(), "registry row i must carry vendor id i");
+
 std::array<VendorFactory, VENDOR_COUNT> g_overrides{};
-std::array<std::optional<VendorDescriptor>, VENDOR_COUNT> g_registry;
+// Descriptors built so far, by id; each is built once and kept.
+std::array<std::optional<VendorDescriptor>, VENDOR_COUNT> g_built;
 VendorDescriptor* g_current = nullptr;
+int g_current_id = -1;
 
 VendorFactory factory_for(int id) {
-    return g_overrides[id] ? g_overrides[id] : kBuiltinVendors[id];
+    return g_overrides[id] ? g_overrides[id] : kVendorRegistry[id].factory;
 }
 
 }  // namespace
 
+constinit const std::array<const char*, VENDOR_COUNT> kVendorNames = [] {
+    std::array<const char*, VENDOR_COUNT> names{};
+    for (int i = 0; i < VENDOR_COUNT; ++i) names[i] = kVendorRegistry[i].name;
+    return names;
+}();
+
 bool vendor_is_built(int id) { return id >= 0 && id < VENDOR_COUNT && factory_for(id) != nullptr; }
 
 void vendor_set_factory(int id, VendorFactory factory) {
-    if (id >= 0 && id < VENDOR_COUNT) g_overrides[id] = factory;
+    if (id < 0 || id >= VENDOR_COUNT) return;
+    g_overrides[id] = factory;
+    if (g_built[id] && g_current == &*g_built[id]) g_current = nullptr;
+    g_built[id].reset();
 }
 
 int vendor_init(std::string_view name) {
     VLOG_DEBUG(1, 0, "Entering vendor_init.. initializing vendor layer");
 
     g_current = nullptr;
-    for (int id = 0; id < VENDOR_COUNT; ++id) {
-        g_registry[id].reset();
-        if (VendorFactory f = factory_for(id)) {
-            g_registry[id] = f();
-            // The registry name is authoritative: VENDOR is matched against it.
-            g_registry[id]->name = kVendorNames[id];
-        }
-    }
-
     const std::string wanted(name);
-    for (int id = 0; id < VENDOR_COUNT; ++id) {
-        if (wanted != kVendorNames[id]) continue;
-        if (!g_registry[id]) {
+    for (const VendorEntry& entry : kVendorRegistry) {
+        if (wanted != entry.name) continue;
+        const VendorFactory factory = factory_for(entry.id);
+        if (!factory) {
             // Named, but this build carries no implementation for it.
             VLOG_ERROR(0, "Failed to initalize vendor [%s]", wanted.c_str());
             return -1;
         }
-        g_current = &*g_registry[id];
-        if (!g_current->init) return id;
-        // Called through a copy: an operation must outlive anything it does to the registry.
-        std::function<int()> init = g_current->init;
-        if (init() != 0) return id;
+        std::optional<VendorDescriptor>& built = g_built[entry.id];
+        if (!built) {
+            built = factory();
+            // The registry name is authoritative: VENDOR is matched against it.
+            built->name = entry.name;
+        }
+        g_current = &*built;
+        g_current_id = entry.id;
+        if (!g_current->init || g_current->init() != 0) return entry.id;
         VLOG_ERROR(0, "Failed to initalize vendor [%s]", wanted.c_str());
         return -1;
     }
@@ -111,6 +104,11 @@ int vendor_init(std::string_view name) {
 }
 
 VendorDescriptor* vendor_current() { return g_current; }
+
+const VendorTraits& vendor_traits() {
+    static constexpr VendorTraits kDefaults{};
+    return g_current ? kVendorRegistry[g_current_id].traits : kDefaults;
+}
 
 int vendor_handle_data(const std::string& record) {
     VLOG_DEBUG(4, 0, "Entering vendor_handle_data; data = '%s'", record.c_str());
@@ -137,8 +135,7 @@ int vendor_handle_data(const std::string& record) {
             return 1;
         }
         VLOG_DEBUG(4, 0, "vendor_handle_data: found appropriate vendor function");
-        VendorCmdHandler handler = cmd.handler;
-        return handler(record);
+        return cmd.handler(record);
     }
 
     VLOG_INFO("Unhandled message type '%s'", code->c_str());
@@ -148,10 +145,7 @@ int vendor_handle_data(const std::string& record) {
 void vendor_stop() {
     VLOG_DEBUG(1, 0, "Entering vendor_stop.. shutting down vendor layer");
     if (!g_current) return;
-    if (g_current->close) {
-        std::function<int()> close = g_current->close;
-        close();
-    }
+    if (g_current->close) g_current->close();
     g_current = nullptr;
 }
 

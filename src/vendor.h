@@ -8,16 +8,18 @@
 //
 //     VendorDescriptor micfid_vendor_descriptor() { VendorDescriptor d; ...; return d; }
 //
-// (declared below), which returns a freshly initialised descriptor: name,
-// record-code table, request slots, operations and the initial values of the
-// three private integers. vendor_init() calls the factories again every time it
-// rebuilds the registry, so private state starts over at each link start.
-// To register it, replace `nullptr` by the factory's name on the vendor's own
-// line of kBuiltinVendors in src/vendor.cpp; nothing else changes. An entry
-// that is still nullptr fails to start with "Failed to initalize vendor [%s]".
+// (declared below), which returns its descriptor: record-code table, request
+// slots and operations. The registry (kVendorRegistry in src/vendor.cpp) has
+// one row {id, name, factory, traits} per vendor; to register a vendor, put
+// its factory on its own row in place of nullptr, and its traits when they
+// differ from the defaults. A row whose factory is still nullptr is named but
+// not built: it fails to start with "Failed to initalize vendor [%s]".
 //
-// Vendor code reaches its own live entry (private integers, a command table
-// filled by its init) through vendor_current().
+// A descriptor is built the first time its vendor is selected and then lives
+// as long as the process, so its operations may restart the vendor freely.
+// The vendor's state does not live in the descriptor but in one lasting object
+// of the vendor's own (settings re-read by its init, link state reset by its
+// init, history kept); see vendors/fias/fias_profile.h for the FIAS one.
 #pragma once
 
 #include <array>
@@ -38,12 +40,19 @@ inline constexpr char VENDOR_ENQ = 0x05;
 inline constexpr char VENDOR_ACK = 0x06;
 inline constexpr char VENDOR_NAK = 0x15;
 
-// Results of the request slots 0-10 (any other non-zero value is a vendor's own
-// failure code, passed on to the control client unchanged).
-inline constexpr int VENDOR_REQ_OK = 0;
-inline constexpr int VENDOR_REQ_INVALID = 2;          // invalid parameter data
-inline constexpr int VENDOR_REQ_NOT_IMPLEMENTED = 3;  // functionality not implemented
-inline constexpr int VENDOR_REQ_FAILED = 4;           // failure explained in the reply text
+// Results of the request slots 0-10 and of posting; the numbers are the ones
+// the control client receives. Any other value is a vendor's own failure
+// code, passed on unchanged (static_cast<ReqResult>(n)).
+enum class ReqResult : int {
+    Ok = 0,
+    Invalid = 2,         // invalid parameter data
+    NotImplemented = 3,  // functionality not implemented
+    Failed = 4,          // failure explained in the reply text
+};
+// The result code sent on the wire.
+constexpr int req_code(ReqResult r) { return static_cast<int>(r); }
+// Comparing with a wire number is comparing with the code it stands for.
+constexpr bool operator==(ReqResult r, int code) { return req_code(r) == code; }
 
 inline constexpr int VENDOR_COUNT = 15;
 
@@ -84,39 +93,39 @@ struct VendorCommand {
 // nothing; the dispatcher never reads past lines.size()).
 struct VendorRequests {
     // 0: status of the room (e.g. 1 occupied)
-    std::function<int(const std::string& room, int32_t& status, std::string& reply)>
+    std::function<ReqResult(const std::string& room, int32_t& status, std::string& reply)>
         check_room_status;
     // 1
-    std::function<int(const std::string& room, const std::string& field2, std::string& reply)>
+    std::function<ReqResult(const std::string& room, const std::string& field2, std::string& reply)>
         check_out_room;
     // 2
-    std::function<int(const std::string& f1, const std::string& f2, const std::string& f3,
+    std::function<ReqResult(const std::string& f1, const std::string& f2, const std::string& f3,
                       std::string& reply)>
         check_in_room;
     // 3: third and fourth fields converted to integers
-    std::function<int(const std::string& f1, const std::string& f2, int32_t f3, int32_t f4,
+    std::function<ReqResult(const std::string& f1, const std::string& f2, int32_t f3, int32_t f4,
                       int32_t& count, std::vector<std::string>& lines, std::string& reply)>
         retrieve_guest_folio;
     // 4
-    std::function<int(const std::string& room, int32_t& count, std::vector<std::string>& lines,
+    std::function<ReqResult(const std::string& room, int32_t& count, std::vector<std::string>& lines,
                       std::string& reply)>
         retrieve_guest_info;
     // 5: same function as the descriptor's post_charge
-    std::function<int(const PMSPostInfo& post, std::string& reply)> post_charge;
+    std::function<ReqResult(const PMSPostInfo& post, std::string& reply)> post_charge;
     // 6: room and guest name data
-    std::function<int(const std::string& room, const std::string& name, std::string& reply)>
+    std::function<ReqResult(const std::string& room, const std::string& name, std::string& reply)>
         authorize;
     // 7
-    std::function<int(const std::string& room, const std::string& status, std::string& reply)>
+    std::function<ReqResult(const std::string& room, const std::string& status, std::string& reply)>
         room_equipment_status;
     // 8
-    std::function<int()> db_swap;
+    std::function<ReqResult()> db_swap;
     // 9
-    std::function<int(const std::string& f1, const std::string& f2, int32_t& count,
+    std::function<ReqResult(const std::string& f1, const std::string& f2, int32_t& count,
                       std::vector<std::string>& lines, std::string& reply)>
         retrieve_guest_message;
     // 10
-    std::function<int(const std::string& f1, const std::string& f2, std::string& reply)>
+    std::function<ReqResult(const std::string& f1, const std::string& f2, std::string& reply)>
         delete_guest_message;
     // 11, 12: set the status text (nullopt: no text); no result
     std::function<void(std::optional<std::string>& status)> check_status;
@@ -129,8 +138,8 @@ struct VendorDescriptor {
     VendorRequests requests;
     // > 0: one record read into `record`; 0: nothing complete before the time-out; < 0: error.
     std::function<int(std::string& record)> read_msg;
-    // 0: posted; non-zero: not posted, `reply` may say why.
-    std::function<int(const PMSPostInfo& post, std::string& reply)> post_charge;
+    // Ok: posted; anything else: not posted, `reply` may say why.
+    std::function<ReqResult(const PMSPostInfo& post, std::string& reply)> post_charge;
     // The record's code, or nullopt when it has none recognisable.
     std::function<std::optional<std::string>(const std::string& record)> parse_cmd;
     // Optional. init: non-zero = started. close: result unused.
@@ -138,16 +147,24 @@ struct VendorDescriptor {
     std::function<int()> close;
     // 0: done; non-zero: failed (the caller logs it).
     std::function<int()> keep_alive;
-    // State owned by the vendor's own code; the framework never reads it.
-    int32_t private1 = 0;
-    int32_t private2 = 0;
-    int32_t private3 = 0;
 };
 
 using VendorFactory = VendorDescriptor (*)();
 
-// Rebuilds the registry, selects the entry named `name` and runs its init.
-// The id 0-14, or -1 (unknown name, vendor not built, or init failed).
+// What the main loop and the scan need to know about a vendor, so that they
+// ask what it does rather than which one it is.
+struct VendorTraits {
+    bool waits_on_link = true;          // false: the link is never in the wait set
+    bool record_restarts_wait = false;  // PMS traffic re-arms the scan time-out
+    bool scans_charges = true;          // false: the scan only runs the keep-alive
+};
+
+// The current vendor's traits; the defaults while none is selected.
+const VendorTraits& vendor_traits();
+
+// Selects the registry entry named `name`, builds its descriptor on first use
+// and runs its init. The id 0-14, or -1 (unknown name, vendor not built, or
+// init failed).
 int vendor_init(std::string_view name);
 // The current entry, or nullptr.
 VendorDescriptor* vendor_current();
@@ -162,7 +179,8 @@ int vendor_calc_lrc(std::string_view text);
 bool vendor_is_built(int id);
 
 // Replaces the factory of registry entry `id` (nullptr restores the built-in
-// one). Used by tests to plug a vendor of their own into a slot.
+// one) and drops the descriptor built from the old one. Used by tests to plug
+// a vendor of their own into a slot; never called while a vendor operation runs.
 void vendor_set_factory(int id, VendorFactory factory);
 
 // Factories of the built-in vendors, one per src/vendors/<Name>.cpp.

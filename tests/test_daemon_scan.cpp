@@ -32,10 +32,10 @@ VendorDescriptor scriptedVendor() {
     d.post_charge = [](const PMSPostInfo& p, std::string& reply) {
         if (p.room == g_v.refuse_room) {
             reply = "room " + p.room + " has no folio";
-            return 4;
+            return ReqResult::Failed;
         }
         g_v.posted.push_back(p.room);
-        return 0;
+        return ReqResult::Ok;
     };
     d.keep_alive = [] { return ++g_v.keep_alives, 0; };
     d.close = [] { return ++g_v.closes, 1; };

@@ -23,7 +23,7 @@ protected:
     }
     std::vector<std::string> scannedRooms() {
         int64_t count = -1;
-        auto list = db_scan_unposted(&count, 0);
+        auto list = db_scan_unposted(&count);
         EXPECT_TRUE(list.has_value());
         std::vector<std::string> rooms;
         if (!list) return rooms;
@@ -43,7 +43,7 @@ TEST_F(DbCharges, ScanFillsRecordsOfThisInstanceOnly) {
               "VALUES ('102', 1, now() - interval '1 hour', now())");
     LogCapture log;
     int64_t count = 0;
-    auto list = db_scan_unposted(&count, 0);
+    auto list = db_scan_unposted(&count);
     ASSERT_TRUE(list);
     ASSERT_EQ(count, 1);
     const PMSPostInfo& r = (*list)[0];
@@ -109,14 +109,14 @@ TEST_F(DbCharges, EffectiveClauseAndCustomWhere) {
 TEST_F(DbCharges, MarkSessionRecords) {
     auto list = [&] {
         addSession("101", "now() - interval '1 hour'", "now()");
-        return *db_scan_unposted(nullptr, 0);
+        return *db_scan_unposted(nullptr);
     }();
     ASSERT_EQ(list.size(), 1u);
     ASSERT_EQ(db_mark_posted(list[0], 1), 1);
     std::string where = " FROM session_info WHERE ses_seq_no = " + std::to_string(list[0].db_seqno);
     EXPECT_EQ(db_->value("SELECT ses_posted_flag" + where), "1");
     EXPECT_EQ(db_->value("SELECT ses_posted_dt IS NOT NULL" + where), "t");
-    EXPECT_TRUE(db_scan_unposted(nullptr, 0)->empty());
+    EXPECT_TRUE(db_scan_unposted(nullptr)->empty());
 
     // A refused charge (Regal) stores the flag the caller passes; SESSION marks like STANDARD.
     PMSPostInfo session = list[0];

@@ -25,8 +25,14 @@ VendorDescriptor dispatchVendor() {
          }},
         {"NS", nullptr},  // accepted and ignored
     };
-    d.private1 = 21;
     return d;
+}
+
+int g_factory_calls = 0;
+
+VendorDescriptor countedVendor() {
+    ++g_factory_calls;
+    return testVendorDescriptor();
 }
 
 VendorDescriptor failingVendor() {
@@ -99,13 +105,20 @@ TEST(VendorRegistry, StartFailures) {
     }
 }
 
-TEST(VendorRegistry, PrivateStateStartsOverAtEachInit) {
+// The descriptor is built once and kept: a restart runs init again on the
+// same entry, so an operation may restart its own vendor safely.
+TEST(VendorRegistry, DescriptorIsBuiltOnceAndInitRunsAtEachStart) {
     ResetRegistry reset;
-    vendor_set_factory(kTestVendorId, dispatchVendor);
+    vendor_set_factory(kTestVendorId, countedVendor);
+    g_factory_calls = 0;
+    int inits = testVendor().init_calls;
     ASSERT_EQ(vendor_init("JDS 2-way"), kTestVendorId);
-    vendor_current()->private1 = 6;
+    const VendorDescriptor* first = vendor_current();
+    vendor_stop();
     ASSERT_EQ(vendor_init("JDS 2-way"), kTestVendorId);
-    EXPECT_EQ(vendor_current()->private1, 21);
+    EXPECT_EQ(vendor_current(), first);
+    EXPECT_EQ(g_factory_calls, 1);
+    EXPECT_EQ(testVendor().init_calls, inits + 2);
 }
 
 TEST(VendorRegistry, RecordsAreDispatchedByCode) {

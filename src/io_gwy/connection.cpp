@@ -63,9 +63,7 @@ void svr_serveConnection(int fd, const std::string& peer, int peer_port) {
         close(fd);
         return;
     }
-    // A copy: the handler may restart the vendor and rebuild the registry under us.
-    const VendorRequests requests = vendor->requests;
-    int rc = svr_handleRequest(fd, requests, *msg, reply);
+    int rc = svr_handleRequest(fd, vendor->requests, *msg, reply);
     if (rc == 0) {
         VLOG_DEBUG(2, 0, "pms_service_GWY: PMS vendor successfully handled the request");
     } else {

@@ -30,7 +30,7 @@ int svr_requestPost(int fd, const VendorRequests& requests, const std::string& d
     const PMSPostInfo post = pms_post_info_new(std::move(tmpl));
 
     if (!requests.post_charge) return 3;
-    if (int rc = requests.post_charge(post, reply)) return rc;
+    if (ReqResult rc = requests.post_charge(post, reply); rc != ReqResult::Ok) return req_code(rc);
     if (!svr_sendAnswer(fd, PMS_REQ_POST, "1")) {
         strAppendFmt(reply, "Invalid message");
         return 4;

@@ -152,21 +152,21 @@ int svr_dispatchRequest(int fd, const VendorRequests& rq, int subtype, const std
             if (!single_field(data)) return 2;
             if (!rq.check_room_status) return 3;
             int32_t status = 0;
-            if (int rc = rq.check_room_status(data, status, reply)) return rc;
+            if (ReqResult rc = rq.check_room_status(data, status, reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_single(fd, subtype, std::to_string(status), reply);
         }
         case PMS_REQ_CHECK_OUT: {
             auto f = split_nonempty(data, 2);
             if (!f) return 2;
             if (!rq.check_out_room) return 3;
-            if (int rc = rq.check_out_room((*f)[0], (*f)[1], reply)) return rc;
+            if (ReqResult rc = rq.check_out_room((*f)[0], (*f)[1], reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_single(fd, subtype, "1", reply);
         }
         case PMS_REQ_CHECK_IN: {
             auto f = split_nonempty(data, 3);
             if (!f) return 2;
             if (!rq.check_in_room) return 3;
-            if (int rc = rq.check_in_room((*f)[0], (*f)[1], (*f)[2], reply)) return rc;
+            if (ReqResult rc = rq.check_in_room((*f)[0], (*f)[1], (*f)[2], reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_single(fd, subtype, "1", reply);
         }
         case PMS_REQ_GUEST_FOLIO: {
@@ -178,9 +178,8 @@ int svr_dispatchRequest(int fd, const VendorRequests& rq, int subtype, const std
             if (!rq.retrieve_guest_folio) return 3;
             int32_t count = 0;
             std::vector<std::string> lines;
-            if (int rc = rq.retrieve_guest_folio((*f)[0], (*f)[1], to_int32((*f)[2]),
-                                                 to_int32((*f)[3]), count, lines, reply))
-                return rc;
+            if (ReqResult rc = rq.retrieve_guest_folio((*f)[0], (*f)[1], to_int32((*f)[2]),
+                                                 to_int32((*f)[3]), count, lines, reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_lines(fd, subtype, count, lines, std::string::npos, reply);
         }
         case PMS_REQ_GUEST_INFO: {
@@ -188,7 +187,7 @@ int svr_dispatchRequest(int fd, const VendorRequests& rq, int subtype, const std
             if (!rq.retrieve_guest_info) return 3;
             int32_t count = 0;
             std::vector<std::string> lines;
-            if (int rc = rq.retrieve_guest_info(data, count, lines, reply)) return rc;
+            if (ReqResult rc = rq.retrieve_guest_info(data, count, lines, reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_lines(fd, subtype, count, lines, SVR_GUEST_INFO_LINE_MAX, reply);
         }
         case PMS_REQ_POST:
@@ -197,7 +196,7 @@ int svr_dispatchRequest(int fd, const VendorRequests& rq, int subtype, const std
             auto f = split_nonempty(data, 2);
             if (!f) return 2;
             if (!rq.authorize) return 3;
-            if (int rc = rq.authorize((*f)[0], (*f)[1], reply)) return rc;
+            if (ReqResult rc = rq.authorize((*f)[0], (*f)[1], reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_single(fd, subtype, "1", reply);
         }
         case PMS_REQ_RT_BILLING: {
@@ -215,12 +214,12 @@ int svr_dispatchRequest(int fd, const VendorRequests& rq, int subtype, const std
             auto f = split_nonempty(data, 2);
             if (!f) return 2;
             if (!rq.room_equipment_status) return 3;
-            if (int rc = rq.room_equipment_status((*f)[0], (*f)[1], reply)) return rc;
+            if (ReqResult rc = rq.room_equipment_status((*f)[0], (*f)[1], reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_single(fd, subtype, "1", reply);
         }
         case PMS_REQ_DB_SWAP: {
             if (!rq.db_swap) return 3;
-            if (int rc = rq.db_swap()) return rc;
+            if (ReqResult rc = rq.db_swap(); rc != ReqResult::Ok) return req_code(rc);
             return answer_single(fd, subtype, "1", reply);
         }
         case PMS_REQ_GUEST_MESSAGES: {
@@ -229,15 +228,14 @@ int svr_dispatchRequest(int fd, const VendorRequests& rq, int subtype, const std
             if (!rq.retrieve_guest_message) return 3;
             int32_t count = 0;
             std::vector<std::string> lines;
-            if (int rc = rq.retrieve_guest_message((*f)[0], (*f)[1], count, lines, reply))
-                return rc;
+            if (ReqResult rc = rq.retrieve_guest_message((*f)[0], (*f)[1], count, lines, reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_lines(fd, subtype, count, lines, std::string::npos, reply);
         }
         case PMS_REQ_GUEST_MESSAGE_DELETE: {
             auto f = split_nonempty(data, 2);
             if (!f) return 2;
             if (!rq.delete_guest_message) return 3;
-            if (int rc = rq.delete_guest_message((*f)[0], (*f)[1], reply)) return rc;
+            if (ReqResult rc = rq.delete_guest_message((*f)[0], (*f)[1], reply); rc != ReqResult::Ok) return req_code(rc);
             return answer_single(fd, subtype, "1", reply);
         }
         case PMS_REQ_CHECK_STATUS:

@@ -3,7 +3,6 @@
 // nothing but ACK/NAK: charges count as posted without being transmitted, and
 // the only control requests served are room status and our own status.
 #include <ctime>
-#include <memory>
 
 #include "db.h"
 #include "io_gwy/server.h"
@@ -12,6 +11,7 @@
 #include "utils/strutils.h"
 #include "vendor.h"
 #include "vendors/common/stx_frame.h"
+#include "vendors/common/unserved.h"
 
 static constexpr char kLogSrc[] = "vendors/Agilysys";
 
@@ -24,11 +24,19 @@ constexpr size_t kCiFields = 9;
 // frame with LF or CR instead.
 constexpr FrameRules kFrames{.lrc = true, .lrc_covers_etx = false, .lf_as_lrc = true, .cr_as_lrc = true};
 
+// The vendor's lasting state. It reads no settings, and its link needs no
+// reset at a start: all it keeps is history, which outlives restarts as the
+// status reply expects.
 struct AgilysysState {
     time_t last_activity = 0;  // last byte written or record read
     std::string last_code;     // code and time of the last record parsed
     time_t last_code_time = 0;
 };
+
+AgilysysState& agilysys_state() {
+    static AgilysysState state;
+    return state;
+}
 
 void agilysys_write_byte(AgilysysState& st, char byte) {
     VLOG_DEBUG(4, 0, "entering agilysys_write_byte(%d)", byte);
@@ -146,18 +154,18 @@ int agilysys_vendor_init() {
     return 1;
 }
 
-int agilysys_handle_post_charge(const PMSPostInfo& post, std::string&) {
+ReqResult agilysys_handle_post_charge(const PMSPostInfo& post, std::string&) {
     VLOG_DEBUG(4, 0, "entering agilysys_handle_post_charge charge = %f", static_cast<double>(post.charge));
-    return 0;
+    return ReqResult::Ok;
 }
 
-int agilysys_handle_check_room_status(const std::string& room, int32_t& status, std::string& reply) {
+ReqResult agilysys_handle_check_room_status(const std::string& room, int32_t& status, std::string& reply) {
     status = db_room_is_occupied(room);
     VLOG_DEBUG(2, 0, "Room status request (pms_guests): room '%s' returned '%s'", room.c_str(),
                status > 0 ? "CHECKED-IN" : status == 0 ? "CHECKED-OUT" : "ERROR");
-    if (status >= 0) return VENDOR_REQ_OK;
+    if (status >= 0) return ReqResult::Ok;
     strAppendFmt(reply, "Error querying status from DB");
-    return VENDOR_REQ_FAILED;
+    return ReqResult::Failed;
 }
 
 void agilysys_handle_check_status(const AgilysysState& st, std::optional<std::string>& status) {
@@ -171,60 +179,39 @@ void agilysys_handle_check_status(const AgilysysState& st, std::optional<std::st
     status = std::move(text);
 }
 
-// A request slot this PMS does not serve: logs its entry and answers 3.
-int notImplemented(const char* handler) {
-    VLOG_DEBUG(4, 0, "%s", handler);
-    return VENDOR_REQ_NOT_IMPLEMENTED;
-}
-
 }  // namespace
 
 VendorDescriptor agilysys_vendor_descriptor() {
-    auto st = std::make_shared<AgilysysState>();
+    AgilysysState& st = agilysys_state();
     VendorDescriptor d;
-    d.name = "Agilysys 2-way";
     d.commands = {{kCode, agilysys_vendor_cmd_checkin}};
 
     VendorRequests& r = d.requests;
     r.check_room_status = agilysys_handle_check_room_status;
-    r.check_out_room = [](const std::string&, const std::string&, std::string&) {
-        return notImplemented("agilysys_handle_check_out_room");
-    };
-    r.check_in_room = [](const std::string&, const std::string&, const std::string&, std::string&) {
-        return notImplemented("agilysys_handle_check_in_room");
-    };
-    r.retrieve_guest_folio = [](const std::string&, const std::string&, int32_t, int32_t, int32_t&,
-                                std::vector<std::string>&, std::string&) {
-        return notImplemented("agilysys_handle_retrieve_guest_folio");
-    };
-    r.retrieve_guest_info = [](const std::string&, int32_t&, std::vector<std::string>&, std::string&) {
-        return notImplemented("agilysys_handle_retrieve_guest_info");
-    };
     r.post_charge = agilysys_handle_post_charge;
-    r.authorize = [](const std::string&, const std::string&, std::string&) {
-        return notImplemented("agilysys_handle_authorize");
-    };
-    r.room_equipment_status = [](const std::string&, const std::string&, std::string&) {
-        return notImplemented("agilysys_handle_room_equipment_status");
-    };
-    r.db_swap = [] { return notImplemented("agilysys_handle_db_swap"); };
-    r.retrieve_guest_message = [](const std::string&, const std::string&, int32_t&, std::vector<std::string>&,
-                                  std::string&) { return notImplemented("agilysys_handle_retrieve_guest_message"); };
-    r.delete_guest_message = [](const std::string&, const std::string&, std::string&) {
-        return notImplemented("agilysys_handle_delete_message");
-    };
-    r.check_status = [st](std::optional<std::string>& status) { agilysys_handle_check_status(*st, status); };
+    vendor_fill_unserved(r,
+                         {
+                             {ReqSlot::CheckOutRoom, "agilysys_handle_check_out_room"},
+                             {ReqSlot::CheckInRoom, "agilysys_handle_check_in_room"},
+                             {ReqSlot::RetrieveGuestFolio, "agilysys_handle_retrieve_guest_folio"},
+                             {ReqSlot::RetrieveGuestInfo, "agilysys_handle_retrieve_guest_info"},
+                             {ReqSlot::Authorize, "agilysys_handle_authorize"},
+                             {ReqSlot::RoomEquipmentStatus, "agilysys_handle_room_equipment_status"},
+                             {ReqSlot::DbSwap, "agilysys_handle_db_swap"},
+                             {ReqSlot::RetrieveGuestMessage, "agilysys_handle_retrieve_guest_message"},
+                             {ReqSlot::DeleteGuestMessage, "agilysys_handle_delete_message"},
+                         },
+                         4);
+    r.check_status = [&st](std::optional<std::string>& status) { agilysys_handle_check_status(st, status); };
     // Left empty: a status slot cannot answer 3 itself, the dispatcher does
     // for an empty one.
     r.check_db_swap_status = nullptr;
 
-    d.read_msg = [st](std::string& record) { return agilysys_read_msg_timeout(*st, record); };
+    d.read_msg = [&st](std::string& record) { return agilysys_read_msg_timeout(st, record); };
     d.post_charge = agilysys_handle_post_charge;
-    d.parse_cmd = [st](const std::string& record) { return agilysys_vendor_parse_cmd(*st, record); };
+    d.parse_cmd = [&st](const std::string& record) { return agilysys_vendor_parse_cmd(st, record); };
     d.init = agilysys_vendor_init;
     d.close = [] { return 1; };
     d.keep_alive = [] { return 0; };
-    // The code its parse_cmd returns for every record, as bytes "CI".
-    d.private1 = static_cast<int32_t>('C' | ('I' << 8));
     return d;
 }

@@ -69,12 +69,6 @@ FiasVendor& micfid_vendor() {
 }
 
 VendorDescriptor micfid_vendor_descriptor() {
-    VendorDescriptor d = fias_descriptor(
-        micfid_vendor(), {"LS", "LE", "LA", "DR", "DS", "DE", "NS", "NE", "GI", "GO", "GC", "RE", "XL", "XO"});
-    // Last link answer, message retries, start flag: the state itself lives
-    // in the vendor's FiasState.
-    d.private1 = VENDOR_NAK;
-    d.private2 = 3;
-    d.private3 = 1;
-    return d;
+    return fias_descriptor(micfid_vendor(),
+                           {"LS", "LE", "LA", "DR", "DS", "DE", "NS", "NE", "GI", "GO", "GC", "RE", "XL", "XO"});
 }

@@ -95,12 +95,12 @@ TestVendorState& testVendor() {
 namespace {
 
 // Records one call and answers with the configured result and reply text.
-int record(const std::string& call, std::string& reply) {
+ReqResult record(const std::string& call, std::string& reply) {
     TestVendorState& s = testVendor();
     std::lock_guard lock(s.mutex);
     s.calls.push_back(call);
     if (!s.reply_text.empty()) strAppendFmt(reply, "%s", s.reply_text.c_str());
-    return s.result;
+    return static_cast<ReqResult>(s.result);
 }
 
 void fill_lines(int32_t& count, std::vector<std::string>& lines) {

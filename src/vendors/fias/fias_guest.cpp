@@ -95,12 +95,7 @@ int fias_cmd_guest_data_change(FiasVendor& v, const std::string& body) {
             VLOG_ERROR(0, "Room move from [%s] without new room or guest number, ignored", r.old_room.c_str());
             return 2;
         }
-        std::string sql = strFormat(
-            "UPDATE pms_guests set pms_room = '%s' WHERE pms_room = '%s'  and pms_guest_no = '%s'  and pms_psi_no = "
-            "%d  and pms_is_stale = 0",
-            db_escape_or_empty(g.room).c_str(), db_escape_or_empty(r.old_room).c_str(),
-            db_escape_or_empty(g.guest_no).c_str(), v.s.psi_no);
-        if (db_command(sql.c_str()) < 0) return 0;
+        if (db_pms_guests_move_room(g.guest_no, r.old_room, g.room, v.s.psi_no) < 0) return 0;
         db_move_session_info(g.guest_no, g.room);
         VLOG_DEBUG(3, 0, v.p.room_move_text, g.first.c_str(), g.last.c_str(), r.old_room.c_str(), g.room.c_str());
         McastEvent ev;
@@ -145,11 +140,8 @@ int fias_cmd_room_equipment_status(FiasVendor& v, const std::string& body) {
         VLOG_ERROR(0, "Refusing class of service [%s] for room [%s]: not a number", cs.c_str(), room.c_str());
         return 2;
     }
-    std::string sql = strFormat(
-        "UPDATE pms_guests SET\tpms_class_of_service = %s WHERE\tpms_room = '%s' and pms_psi_no = %d AND "
-        "pms_is_stale = 0",
-        cs.c_str(), db_escape_or_empty(room).c_str(), v.s.psi_no);
-    long n = db_command(sql.c_str());
+    std::string sql;
+    long n = db_pms_guests_set_class_of_service(room, cs, v.s.psi_no, &sql);
     if (n < 0) {
         VLOG_ERROR(0, "Error '%s', failed", sql.c_str());
         return 4;

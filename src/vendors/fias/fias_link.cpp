@@ -108,14 +108,17 @@ bool fias_load_settings(FiasVendor& v) {
     return true;
 }
 
-int fias_vendor_init(FiasVendor& v) {
-    if (!fias_load_settings(v)) return 0;
+void fias_reset_link(FiasVendor& v) {
     // A resync the PMS began on an earlier link ended with that link: its DE
     // never comes, and a flag left at 1 would refuse every later resync.
-    if (v.s.dbswap_flag != 0) {
-        v.s.dbswap_flag = 0;
-        v.s.dbswap_time = time(nullptr);
-    }
+    const bool resync_cut = v.s.dbswap_flag != 0;
+    static_cast<FiasLinkState&>(v.s) = FiasLinkState{};
+    if (resync_cut) v.s.dbswap_time = time(nullptr);
+}
+
+int fias_vendor_init(FiasVendor& v) {
+    if (!fias_load_settings(v)) return 0;
+    fias_reset_link(v);
     if (!fias_serial_rules(v)) {
         const char* pre = v.p.prefix;
         std::string rec;
@@ -296,9 +299,9 @@ void fias_init_db(FiasVendor& v) {
     vendor_handle_data(rec);
 }
 
-int fias_handle_db_swap(FiasVendor& v) {
+ReqResult fias_handle_db_swap(FiasVendor& v) {
     fias_init_db(v);
-    return 0;
+    return ReqResult::Ok;
 }
 
 int fias_keep_alive(FiasVendor& v) {
@@ -361,9 +364,9 @@ void fias_handle_check_db_swap_status(FiasVendor& v, std::optional<std::string>&
     status = strFormat("%d|%ld", v.s.dbswap_flag, static_cast<long>(v.s.dbswap_time));
 }
 
-int fias_handle_check_in_room(FiasVendor& v) {
+ReqResult fias_handle_check_in_room(FiasVendor& v) {
     VLOG_DEBUG(3, 0, "entering %s_handle_check_in_room", v.p.prefix);
-    return 3;
+    return ReqResult::NotImplemented;
 }
 
 int fias_vendor_close(FiasVendor& v) {

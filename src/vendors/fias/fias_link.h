@@ -13,6 +13,8 @@ bool fias_load_settings(FiasVendor& v);
 
 // Descriptor operations.
 int fias_vendor_init(FiasVendor& v);
+// Puts the link state back as a new link starts it; settings and history stay.
+void fias_reset_link(FiasVendor& v);
 int fias_vendor_close(FiasVendor& v);
 int fias_keep_alive(FiasVendor& v);
 std::optional<std::string> fias_parse_cmd(FiasVendor& v, const std::string& body);
@@ -32,10 +34,10 @@ int fias_cmd_night_audit_start(FiasVendor& v, const std::string& body);
 int fias_cmd_night_audit_end(FiasVendor& v, const std::string& body);
 
 // Control requests.
-int fias_handle_db_swap(FiasVendor& v);
+ReqResult fias_handle_db_swap(FiasVendor& v);
 void fias_handle_check_status(FiasVendor& v, std::optional<std::string>& status);
 void fias_handle_check_db_swap_status(FiasVendor& v, std::optional<std::string>& status);
-int fias_handle_check_in_room(FiasVendor& v);
+ReqResult fias_handle_check_in_room(FiasVendor& v);
 
 // Remembers the type and time of the last record read.
 void fias_note_record(FiasVendor& v, const char* type);

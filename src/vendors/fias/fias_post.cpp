@@ -183,7 +183,7 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
 
 }  // namespace
 
-int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
+ReqResult fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
                            FiasInquiryResult& out, std::string& error, bool update) {
     const char* pre = v.p.prefix;
     out = {};
@@ -194,17 +194,17 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         v.p.bad_lrc_text);
     if (!frame) {
         error = "Memory allocation error";
-        return 4;
+        return ReqResult::Failed;
     }
     auto rec = send_and_await(v, *frame, values["P#"], strFormat("%s_vendor_send_post_inquiry", pre), "send PI",
                               {"PL", "PA"}, error);
-    if (!rec) return 4;
+    if (!rec) return ReqResult::Failed;
     if (rec->type == "PA") {
         std::string as = rec->text("AS"), ct = rec->text("CT");
         VLOG_ERROR(0, "Got a PA for PI for room %s, %s - %s", room.c_str(), as.c_str(), ct.c_str());
         error = strFormat("PA from PI for room %s, %s - %s", room.c_str(), as.c_str(), ct.c_str());
         fias_note_record(v, "PA");
-        return 4;
+        return ReqResult::Failed;
     }
 
     FiasGuestFields g;
@@ -237,7 +237,7 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
         if (f.tag == "RN") {
             if (have_name && !close_guest()) {
                 error = bad_dates;
-                return 4;
+                return ReqResult::Failed;
             }
             continue;
         }
@@ -250,7 +250,7 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     if ((have_name || !any_closed) && !close_guest()) {
         if (update && !have_name && !any_closed) db_pms_guests_mark_room_stale(room, 0);
         error = bad_dates;
-        return 4;
+        return ReqResult::Failed;
     }
     if (update) {
         db_pms_guests_mark_room_stale(room, 0);
@@ -260,26 +260,26 @@ int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::st
     fias_note_record(v, "PL");
     VLOG_DEBUG(3, 0, "%s_vendor_send_post_inquiry: GN '%s', GV '%s'", pre,
                out.last_name ? out.last_name->c_str() : "(null)", out.vip ? out.vip->c_str() : "(null)");
-    return 0;
+    return ReqResult::Ok;
 }
 
-int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error) {
+ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error) {
     const char* pre = v.p.prefix;
     const std::string op = strFormat("%s_handle_post_charge", pre);
     time_t when = static_cast<time_t>(post.start_time);
     std::string da, ti;
     if (post.start_time < 1 || !fias_date_time(when, da, ti)) {
         error = "DB reported invalid date";
-        return 4;
+        return ReqResult::Failed;
     }
     std::string ws = workstation_of(post);
 
     std::string guest_no, guest_name;
     if (!v.s.use_ps_post && v.p.posting_inquiry) {
         FiasInquiryResult inq;
-        if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != 0) {
+        if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != ReqResult::Ok) {
             VLOG_ERROR(0, "%s: PI request failed", op.c_str());
-            return 4;
+            return ReqResult::Failed;
         }
         guest_no = inq.guest_no.value_or("");
         guest_name = inq.last_name.value_or("");
@@ -325,11 +325,11 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         v.p.bad_lrc_text);
     if (!frame) {
         error = "Memory allocation error";
-        return 4;
+        return ReqResult::Failed;
     }
 
     auto rec = send_and_await(v, *frame, values["P#"], op, "send PR or PS", {"PA"}, error);
-    if (!rec) return 4;
+    if (!rec) return ReqResult::Failed;
     fias_note_record(v, "PA");
     auto as = rec->get("AS");
 
@@ -338,27 +338,22 @@ int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string&
         if (discount > 0) {
             VLOG_DEBUG(3, 0, "Adding %.02f to the PMS slush fund (room='%s', guest='%s', vip_code=%d)", discount,
                        post.room.c_str(), guest_no.c_str(), vip_code);
-            std::string sql = strFormat(
-                "INSERT into pms_discounts ( pms_seq_no, pms_date, pms_room, pms_guest_no, pms_vip_status, "
-                "pms_discount ) VALUES (nextval('pms_discount_seq'), '%s', '%s', '%s', %d, %f)",
-                db_local_time_text(time(nullptr)).c_str(), db_escape_or_empty(post.room).c_str(),
-                db_escape_or_empty(guest_no).c_str(), vip_code, discount);
             // The PMS has booked the charge: whatever happens to the discount
             // row, the posting stands, or the next scan would post it twice.
-            if (db_command(sql.c_str()) <= 0)
+            if (!db_add_discount(post.room, guest_no, vip_code, discount))
                 VLOG_ERROR(0, "Unable to add client discount info to database");
         } else {
             VLOG_DEBUG(3, 0, "Refusing to add negligible amount to slush fund (pms_discounts)");
         }
-        return 0;
+        return ReqResult::Ok;
     }
     if (as && *as == "UR" && post.charge == 0 && v.p.ur_zero_charge_ok) {
         VLOG_DEBUG(3, 0, "%s: special case, UR response to zero charge, considered a successful post", op.c_str());
-        return 0;
+        return ReqResult::Ok;
     }
     // A PA without AS carries no status: it is not a successful posting.
     std::string status = as.value_or("");
     VLOG_ERROR(0, "Post was unsuccessful: %s", status.c_str());
     error = strFormat("PMS returned unsuccessful post response: %s", status.c_str());
-    return 4;
+    return ReqResult::Failed;
 }

@@ -28,11 +28,11 @@ struct FiasInquiryResult {
 
 // Posting inquiry for `room`. 0 when a PL answered, else 4 with `error` set.
 // With `update`, the PL's guests replace the room's rows in pms_guests.
-int fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
+ReqResult fias_send_post_inquiry(FiasVendor& v, const std::string& room, const std::string& workstation,
                            FiasInquiryResult& out, std::string& error, bool update);
 
 // Posts one charge: 0 posted, 4 not posted with `error` set.
-int fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error);
+ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error);
 
 // Guest values collected from a GI, GC or PL record.
 struct FiasGuestFields {

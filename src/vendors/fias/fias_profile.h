@@ -80,29 +80,36 @@ struct FiasProfile {
     const char* room_move_text;  // debug text of the room-move announcement
 };
 
-// Settings and link state of one vendor; lives as long as the daemon.
-struct FiasState {
-    // Handshake.
-    int last_answer = VENDOR_NAK;  // re-sent when the PMS sends ENQ
-    int retries = 3;
-    int fail_count = 0;  // consecutive time-outs; above 10 closes the link
+// The lasting state of one vendor, in three parts that differ in how a
+// vendor start treats them.
 
-    // Settings read at vendor start.
+// Read again at every start (fias_load_settings).
+struct FiasSettings {
     bool use_ps_post = false;
     bool user_strings = false;
     bool post_inquiry = false;
     int psi_no = 0;
-
-    // Link life.
-    int dbswap_flag = 0;
-    time_t dbswap_time = 0;
-    time_t last_rec_time = 0;
-    std::string last_rec_type;
-
-    // VIP discount percentages by code 1-10; loaded at vendor start.
+    int retries = 3;
+    // VIP discount percentages by code 1-10.
     std::array<float, 10> vip{};
     bool vip_loaded = false;
 };
+
+// Belongs to one link: reset explicitly at every start (fias_reset_link).
+struct FiasLinkState {
+    int last_answer = VENDOR_NAK;  // re-sent when the PMS sends ENQ
+    int fail_count = 0;            // consecutive time-outs; above 10 closes the link
+    int dbswap_flag = 0;           // a resync the PMS is sending
+};
+
+// Kept for the life of the daemon: what the status requests report.
+struct FiasHistory {
+    time_t dbswap_time = 0;  // last change of the resync flag
+    time_t last_rec_time = 0;
+    std::string last_rec_type;
+};
+
+struct FiasState : FiasSettings, FiasLinkState, FiasHistory {};
 
 struct FiasVendor {
     const FiasProfile& p;

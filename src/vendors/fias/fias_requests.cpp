@@ -48,20 +48,17 @@ bool record_safe(const std::string& s) {
 }
 
 // Current guest numbers of a room; nullopt with `reply` set on failure.
-std::optional<std::vector<std::string>> room_guests(const std::string& sql, std::string& reply) {
-    int64_t rows = 0, fields = 0;
-    DbResult res = db_query(sql.c_str(), &rows, &fields);
-    if (!res) {
+std::optional<std::vector<std::string>> room_guests(std::optional<std::vector<std::string>> guests,
+                                                    std::string& reply) {
+    if (!guests) {
         reply = "Error during DB query";
         return std::nullopt;
     }
-    if (rows <= 0) {
+    if (guests->empty()) {
         VLOG_ERROR(0, "Room not found");
         reply = "Room not found";
         return std::nullopt;
     }
-    std::vector<std::string> guests;
-    for (long r = 0; r < rows; ++r) guests.push_back(vornDB_getStringData(res, r, 0).value_or(""));
     return guests;
 }
 
@@ -119,55 +116,49 @@ Folio get_folio_items(FiasVendor& v, const std::string& room, const std::string&
 
 }  // namespace
 
-int fias_handle_check_room_status(FiasVendor&, const std::string& room, int32_t& status, std::string&) {
+ReqResult fias_handle_check_room_status(FiasVendor&, const std::string& room, int32_t& status, std::string&) {
     status = db_room_is_occupied(room);
     VLOG_DEBUG(3, 0, "Room status request (pms_guests): room '%s' returned '%s'", room.c_str(),
                status == 1 ? "CHECKED-IN" : status == 0 ? "CHECKED-OUT" : "ERROR");
-    return 0;
+    return ReqResult::Ok;
 }
 
-int fias_handle_retrieve_guest_info(FiasVendor&, const std::string& room, int32_t& count,
+ReqResult fias_handle_retrieve_guest_info(FiasVendor&, const std::string& room, int32_t& count,
                                     std::vector<std::string>& lines, std::string& reply) {
     count = 0;
-    if (room.empty()) return 2;
+    if (room.empty()) return ReqResult::Invalid;
     std::vector<std::string> items;
     int n = db_get_room_info(room, "|", items);
     if (n < 0) {
         VLOG_ERROR(0, "Error during guest info query on room '%s'", room.c_str());
         reply = "Database error";
-        return 4;
+        return ReqResult::Failed;
     }
     if (n == 0) {
         VLOG_DEBUG(3, 0, "Guest Info request for room '%s' returned no information", room.c_str());
-        return 0;
+        return ReqResult::Ok;
     }
     count = n;
     lines = std::move(items);
-    return 0;
+    return ReqResult::Ok;
 }
 
-int fias_handle_retrieve_guest_folio(FiasVendor& v, const std::string& room, const std::string& guest_no,
+ReqResult fias_handle_retrieve_guest_folio(FiasVendor& v, const std::string& room, const std::string& guest_no,
                                      int32_t start, int32_t end, int32_t& count, std::vector<std::string>& lines,
                                      std::string& reply) {
     count = 0;
     if (room.empty()) {
         VLOG_ERROR(0, "Cannot check out NULL room");
-        return 2;
+        return ReqResult::Invalid;
     }
-    if (!record_safe(room) || !record_safe(guest_no)) return 2;
+    if (!record_safe(room) || !record_safe(guest_no)) return ReqResult::Invalid;
+    // A guest number starting "empty" stands for none.
+    const std::string wanted = guest_no.rfind("empty", 0) == 0 ? std::string() : guest_no;
     std::string sql;
-    if (!guest_no.empty() && guest_no.rfind("empty", 0) != 0)
-        sql = strFormat(
-            "SELECT\tpms_guest_no FROM\tpms_guests WHERE\tpms_room = '%s' and pms_psi_no = %d AND\tpms_guest_no = "
-            "'%s' AND pms_is_stale = 0",
-            db_escape_or_empty(room).c_str(), v.s.psi_no, db_escape_or_empty(guest_no).c_str());
-    else
-        sql = strFormat(
-            "SELECT\tpms_guest_no FROM\tpms_guests WHERE\tpms_room = '%s' and pms_psi_no = %d AND pms_is_stale = 0",
-            db_escape_or_empty(room).c_str(), v.s.psi_no);
+    auto found = db_room_guest_numbers(room, wanted, v.s.psi_no, &sql);
     VLOG_DEBUG(3, 0, "%s_handle_retrieve_guest_folio: %s", v.p.prefix, sql.c_str());
-    auto guests = room_guests(sql, reply);
-    if (!guests) return 4;
+    auto guests = room_guests(std::move(found), reply);
+    if (!guests) return ReqResult::Failed;
     int i = 0;
     for (const auto& g : *guests) {
         ++i;
@@ -189,23 +180,20 @@ int fias_handle_retrieve_guest_folio(FiasVendor& v, const std::string& room, con
     }
     if (lines.empty()) {
         reply = "Error retrieving billing items";
-        return 4;
+        return ReqResult::Failed;
     }
     count = static_cast<int32_t>(lines.size());
-    return 0;
+    return ReqResult::Ok;
 }
 
-int fias_handle_check_out_room(FiasVendor& v, const std::string& room, const std::string&, std::string& reply) {
+ReqResult fias_handle_check_out_room(FiasVendor& v, const std::string& room, const std::string&, std::string& reply) {
     if (room.empty()) {
         VLOG_ERROR(0, "Cannot check out NULL room");
-        return 2;
+        return ReqResult::Invalid;
     }
-    if (!record_safe(room)) return 2;
-    std::string sql = strFormat(
-        "SELECT pms_guest_no FROM\tpms_guests WHERE\tpms_room = '%s' and pms_psi_no = %d AND pms_is_stale = 0",
-        db_escape_or_empty(room).c_str(), v.s.psi_no);
-    auto guests = room_guests(sql, reply);
-    if (!guests) return 4;
+    if (!record_safe(room)) return ReqResult::Invalid;
+    auto guests = room_guests(db_room_guest_numbers(room, "", v.s.psi_no), reply);
+    if (!guests) return ReqResult::Failed;
     int done = 0;
     for (const auto& g : *guests) {
         time_t now = time(nullptr);
@@ -227,7 +215,7 @@ int fias_handle_check_out_room(FiasVendor& v, const std::string& room, const std
         auto rec = fias_parse(answer);
         if (!rec || rec->type != "XC") {
             reply = "Did not recieve Remote Checkout response from PMS";
-            return 4;
+            return ReqResult::Failed;
         }
         std::string rn = rec->text("RN"), gn = rec->text("G#"), rda = rec->text("DA"), rti = rec->text("TI");
         auto as = rec->get("AS");
@@ -244,18 +232,18 @@ int fias_handle_check_out_room(FiasVendor& v, const std::string& room, const std
     if (done < static_cast<int>(guests->size())) {
         reply = strFormat("Unable to check out room '%s' - %d/%d guests have been checked out", room.c_str(), done,
                           static_cast<int>(guests->size()));
-        return 4;
+        return ReqResult::Failed;
     }
-    return 0;
+    return ReqResult::Ok;
 }
 
-int fias_handle_authorize(FiasVendor& v, const std::string& room, const std::string& data, std::string& reply) {
+ReqResult fias_handle_authorize(FiasVendor& v, const std::string& room, const std::string& data, std::string& reply) {
     const char* pre = v.p.prefix;
     VLOG_INFO("AUTH-TEST: entering handle_authorize");
     if (room.empty() || data.empty() || !record_safe(room)) {
         VLOG_ERROR(0, "Null parameter info.");
         reply = "Null parameter info.";
-        return 4;
+        return ReqResult::Failed;
     }
     auto parts = strSplit(data, "^");
     std::string first, last, gnum;
@@ -267,28 +255,23 @@ int fias_handle_authorize(FiasVendor& v, const std::string& room, const std::str
     } else {
         VLOG_ERROR(0, "Incorrect arguments passed.");
         reply = "Incorrect arguments passed.";
-        return 4;
+        return ReqResult::Failed;
     }
     VLOG_DEBUG(3, 0, "%s_handle_authorize: room[%s], first[%s], last[%s], gnum[%s]", pre, room.c_str(), first.c_str(),
                last.c_str(), gnum.c_str());
     FiasInquiryResult inq;
-    if (fias_send_post_inquiry(v, room, kNoWorkstation, inq, reply, true) != 0) return 4;
+    if (fias_send_post_inquiry(v, room, kNoWorkstation, inq, reply, true) != ReqResult::Ok) return ReqResult::Failed;
 
-    std::string sql = strFormat(
-        "SELECT pms_guest_no,pms_name_first, pms_name_last FROM pms_guests WHERE pms_room = '%s' AND pms_is_stale = 0 "
-        "and pms_psi_no = %d",
-        db_escape_or_empty(room).c_str(), v.s.psi_no);
-    int64_t rows = 0, fields = 0;
-    DbResult res = db_query(sql.c_str(), &rows, &fields);
-    if (!res) {
+    auto rows = db_room_guests(room, v.s.psi_no);
+    if (!rows) {
         reply = "Unable to retrieve query result.";
-        return 4;
+        return ReqResult::Failed;
     }
     bool found = false;
-    for (long r = 0; r < rows && !found; ++r) {
-        std::string dbg = vornDB_getStringData(res, r, 0).value_or("");
-        std::string dbf = vornDB_getStringData(res, r, 1).value_or("");
-        std::string dbl = vornDB_getStringData(res, r, 2).value_or("");
+    for (size_t r = 0; r < rows->size() && !found; ++r) {
+        const std::string& dbg = (*rows)[r].guest_no;
+        const std::string& dbf = (*rows)[r].first;
+        const std::string& dbl = (*rows)[r].last;
         if (!gnum.empty()) {
             VLOG_DEBUG(3, 0, "AUTH: db gn[%s], in gn[%s]", dbg.c_str(), gnum.c_str());
             found = guest_number_matches(gnum, dbg);
@@ -300,18 +283,18 @@ int fias_handle_authorize(FiasVendor& v, const std::string& room, const std::str
         if (found) VLOG_DEBUG(3, 0, "AUTH: SUCCESS");
     }
     VLOG_DEBUG(3, 0, "Leaving authentication foundem[%d]", found ? 1 : 0);
-    return found ? 0 : 4;
+    return found ? ReqResult::Ok : ReqResult::Failed;
 }
 
-int fias_get_guest_messages(FiasVendor& v, const std::string& room, const std::string& guest_no, int32_t& count,
+ReqResult fias_get_guest_messages(FiasVendor& v, const std::string& room, const std::string& guest_no, int32_t& count,
                             std::vector<std::string>& lines, std::string& reply) {
     const char* pre = v.p.prefix;
     count = 0;
     if (room.empty() || guest_no.empty()) {
         VLOG_ERROR(0, "Cannot get messages for NULL room");
-        return 2;
+        return ReqResult::Invalid;
     }
-    if (!record_safe(room) || !record_safe(guest_no)) return 2;
+    if (!record_safe(room) || !record_safe(guest_no)) return ReqResult::Invalid;
     VLOG_DEBUG(3, 0, "%s_handle_retrieve_guest_message room: %s/%s", pre, room.c_str(), guest_no.c_str());
     std::vector<std::string> items;
     std::string xm = strFormat("XM|G#%s|RN%s|", guest_no.c_str(), room.c_str());
@@ -366,57 +349,57 @@ int fias_get_guest_messages(FiasVendor& v, const std::string& room, const std::s
     if (items.empty()) {
         VLOG_ERROR(0, "Error retrieving message items");
         reply = "Error retrieving message items";
-        return 4;
+        return ReqResult::Failed;
     }
     count = static_cast<int32_t>(items.size());
     lines = std::move(items);
-    return 0;
+    return ReqResult::Ok;
 }
 
-int fias_handle_delete_guest_message(FiasVendor& v, const std::string& room, const std::string& data,
+ReqResult fias_handle_delete_guest_message(FiasVendor& v, const std::string& room, const std::string& data,
                                      std::string& reply) {
     const char* pre = v.p.prefix;
     if (room.empty() || data.empty()) {
         VLOG_ERROR(0, "Null parameter info.");
         reply = "Null parameter info.";
-        return 4;
+        return ReqResult::Failed;
     }
     auto parts = strSplit(data, "^");
     if (parts.size() != 2 || !record_safe(room) || !record_safe(parts[0]) || !record_safe(parts[1])) {
         VLOG_ERROR(0, "Incorrect arguments passed.");
         reply = "Incorrect arguments passed.";
-        return 4;
+        return ReqResult::Failed;
     }
     std::string xd = strFormat("XD|MI%s|RN%s|G#%s|", parts[0].c_str(), room.c_str(), parts[1].c_str());
     fias_drain(v, strFormat("%s_handle_delete_guest_message", pre), "send XD");
     if (!fias_write_msg(v, xd)) {
         VLOG_ERROR(0, "Unable to send room status message!");
         reply = "Unable to send room status message!";
-        return 4;
+        return ReqResult::Failed;
     }
     std::string answer;
     if (!fias_await(v, {"XD"}, answer)) {
         VLOG_ERROR(0, "Did not recieve response from PMS");
         reply = "Did not recieve response from PMS";
-        return 4;
+        return ReqResult::Failed;
     }
     VLOG_DEBUG(3, 0, "%s_handle_delete_guest_message succesfully deleted message", pre);
-    return 0;
+    return ReqResult::Ok;
 }
 
-int fias_handle_room_equipment_status(FiasVendor& v, const std::string& room, const std::string& status,
+ReqResult fias_handle_room_equipment_status(FiasVendor& v, const std::string& room, const std::string& status,
                                       std::string& reply) {
     if (room.empty() || status.empty() || !record_safe(room) || !record_safe(status)) {
         VLOG_ERROR(0, "Null parameter info.");
         reply = "Null parameter info.";
-        return 4;
+        return ReqResult::Failed;
     }
     std::string re = strFormat("RE|RN%s|RS%s|", room.c_str(), status.c_str());
     fias_drain(v, strFormat("%s_handle_room_equipment_status", v.p.prefix), "send RE");
     if (!fias_write_msg(v, re)) {
         VLOG_ERROR(0, "Unable to send room status message!");
         reply = "Unable to send room status message!";
-        return 4;
+        return ReqResult::Failed;
     }
-    return 0;
+    return ReqResult::Ok;
 }

@@ -1,0 +1,86 @@
+// Statements the vendors share on a room's guests: room moves, class of
+// service, who is in a room, and the VIP discount record.
+#include "db.h"
+#include "platform/log.h"
+
+static constexpr char kLogSrc[] = "db_room_stmts";
+
+namespace {
+
+std::string esc(const std::string& v) { return db_escape_or_empty(v); }
+
+bool is_decimal(const std::string& s) {
+    size_t i = (!s.empty() && s[0] == '-') ? 1 : 0;
+    if (i >= s.size() || s.size() > 10) return false;
+    for (; i < s.size(); ++i)
+        if (s[i] < '0' || s[i] > '9') return false;
+    return true;
+}
+
+void keep(std::string* stmt, const std::string& sql) {
+    if (stmt) *stmt = sql;
+}
+
+}  // namespace
+
+long db_pms_guests_move_room(const std::string& guest_no, const std::string& from, const std::string& to,
+                             int psi_no) {
+    std::string sql = strFormat(
+        "UPDATE pms_guests set pms_room = '%s' WHERE pms_room = '%s'  and pms_guest_no = '%s'  and pms_psi_no = "
+        "%d  and pms_is_stale = 0",
+        esc(to).c_str(), esc(from).c_str(), esc(guest_no).c_str(), psi_no);
+    return db_command(sql.c_str());
+}
+
+long db_pms_guests_set_class_of_service(const std::string& room, const std::string& cs, int psi_no,
+                                        std::string* stmt) {
+    if (!is_decimal(cs)) return -2;
+    std::string sql = strFormat(
+        "UPDATE pms_guests SET\tpms_class_of_service = %s WHERE\tpms_room = '%s' and pms_psi_no = %d AND "
+        "pms_is_stale = 0",
+        cs.c_str(), esc(room).c_str(), psi_no);
+    keep(stmt, sql);
+    return db_command(sql.c_str());
+}
+
+std::optional<std::vector<std::string>> db_room_guest_numbers(const std::string& room, const std::string& guest_no,
+                                                              int psi_no, std::string* stmt) {
+    std::string sql =
+        guest_no.empty()
+            ? strFormat("SELECT\tpms_guest_no FROM\tpms_guests WHERE\tpms_room = '%s' and pms_psi_no = %d AND "
+                        "pms_is_stale = 0",
+                        esc(room).c_str(), psi_no)
+            : strFormat("SELECT\tpms_guest_no FROM\tpms_guests WHERE\tpms_room = '%s' and pms_psi_no = %d AND\t"
+                        "pms_guest_no = '%s' AND pms_is_stale = 0",
+                        esc(room).c_str(), psi_no, esc(guest_no).c_str());
+    keep(stmt, sql);
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    if (!res) return std::nullopt;
+    std::vector<std::string> guests;
+    for (long r = 0; r < rows; ++r) guests.push_back(vornDB_getStringData(res, r, 0).value_or(""));
+    return guests;
+}
+
+std::optional<std::vector<RoomGuest>> db_room_guests(const std::string& room, std::optional<int> psi_no) {
+    std::string sql = strFormat(
+        "SELECT pms_guest_no,pms_name_first, pms_name_last FROM pms_guests WHERE pms_room = '%s' AND pms_is_stale = 0",
+        esc(room).c_str());
+    if (psi_no) sql += strFormat(" and pms_psi_no = %d", *psi_no);
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    if (!res) return std::nullopt;
+    std::vector<RoomGuest> guests;
+    for (long r = 0; r < rows; ++r)
+        guests.push_back({vornDB_getStringData(res, r, 0).value_or(""), vornDB_getStringData(res, r, 1).value_or(""),
+                          vornDB_getStringData(res, r, 2).value_or("")});
+    return guests;
+}
+
+bool db_add_discount(const std::string& room, const std::string& guest_no, int vip_code, float discount) {
+    std::string sql = strFormat(
+        "INSERT into pms_discounts ( pms_seq_no, pms_date, pms_room, pms_guest_no, pms_vip_status, "
+        "pms_discount ) VALUES (nextval('pms_discount_seq'), '%s', '%s', '%s', %d, %f)",
+        db_local_time_text(time(nullptr)).c_str(), esc(room).c_str(), esc(guest_no).c_str(), vip_code, discount);
+    return db_command(sql.c_str()) > 0;
+}
