@@ -13,6 +13,7 @@
 #include "link_env.h"
 #include "logcapture.h"
 #include "pg_fixture.h"
+#include "scan.h"
 #include "state.h"
 #include "vendor.h"
 #include "vendors/line/line_core.h"
@@ -27,15 +28,19 @@ struct LineCase {
     const char* post_wired0;  // 2.50 to room 101, wired flag 0
     const char* post_wired2;  // the same with wired flag 2
     bool equipment_status_served;
+    bool serial;  // a pseudo-terminal instead of TCP
+    const char* label;
 };
 
 void PrintTo(const LineCase& c, std::ostream* os) { *os << c.vendor; }
 
 const LineCase kCases[] = {
     {"Marriott 2-way", VENDOR_MARRIOTT, "POST   101     011INTERNET        250",
-     "POST   101     099A+E             250", false},
+     "POST   101     099A+E             250", false, false, "Marriott"},
     {"MarriottFOSSE 2-way", VENDOR_MARRIOTT_FOSSE, "POST   101     0 2                250",
-     "POST   101     099B               250", true},
+     "POST   101     099B               250", true, false, "Fosse"},
+    {"MarriottFOSSE 2-way", VENDOR_MARRIOTT_FOSSE, "POST   101     0 2                250",
+     "POST   101     099B               250", true, true, "FosseSerial"},
 };
 
 // The PMS's own LRC: XOR of the text and the terminator.
@@ -60,7 +65,8 @@ class LineTest : public ::testing::TestWithParam<LineCase> {
 protected:
     void SetUp() override {
         env_ = std::make_unique<LinkEnv>();
-        pms_ = FiasPeer::tcp();
+        pms_ = GetParam().serial ? FiasPeer::serial() : FiasPeer::tcp();
+        ASSERT_TRUE(pms_);
         db_ = std::make_unique<PgTestDb>();
         PG_REQUIRE(*db_);
         std::vector<std::string> lines;
@@ -235,6 +241,27 @@ TEST_P(LineTest, PostAnswers) {
     EXPECT_EQ(f.get(), ReqResult::Failed);
 }
 
+// From the scan, a final refusal marks the charge posted but writes no
+// billing line: the PMS took nothing.
+TEST_P(LineTest, RefusedChargeMarkedPostedWithoutBillingLine) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    db_->exec(
+        "INSERT INTO session_info (ses_room_no, ses_guest_no, ses_amount, ses_mac, ses_pay_no, ses_reg_time_dt, "
+        "ses_reg_expire_dt) VALUES ('101', '1001', 2.50, '00:16:3e:10:01:01', 4, now() - interval '20 minutes', "
+        "now() + interval '1 day')");
+    LogCapture log(0);
+    auto f = std::async(std::launch::async, pms_db_scan_and_post);
+    expect(ENQ);
+    pms_->sendRaw(std::string(1, ACK));
+    EXPECT_EQ(readFrame().substr(0, 10), "POST   101");
+    expect(EOT);
+    send(err_record(5));
+    f.get();
+    EXPECT_EQ(db_->rows("SELECT ses_posted_flag FROM session_info"), (std::vector<std::vector<std::string>>{{"1"}}));
+    EXPECT_TRUE(log.contains("refused by the PMS with ERR 5"));
+    EXPECT_FALSE(log.contains("BILLING posted"));
+}
+
 TEST_P(LineTest, ChargesThatDoNotFitAreRefusedUnsent) {
     ASSERT_NO_FATAL_FAILURE(start());
     std::string reply;
@@ -353,7 +380,7 @@ TEST_P(LineTest, AuthoriseByNameAndByConf) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Vendors, LineTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.id == VENDOR_MARRIOTT ? "Marriott" : "Fosse"); });
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(LineRecords, ErrorCodesAndRooms) {
     std::string reply;
