@@ -191,5 +191,12 @@ struct RoomGuest {
 // The room's current guests, of instance `psi_no` or, without it, of every
 // instance; nullopt on a database failure.
 std::optional<std::vector<RoomGuest>> db_room_guests(const std::string& room, std::optional<int> psi_no);
+// Current rows of instance `psi_no` that have no last name yet (guests the
+// PMS announced without names), at most `limit`; room and arrival, either
+// missing when the row has no value. nullopt on a database failure.
+struct NamelessGuest {
+    std::optional<std::string> room, arrival;
+};
+std::optional<std::vector<NamelessGuest>> db_nameless_guests(int psi_no, int limit);
 // Records the discount a VIP guest got on a posted charge; false on failure.
 bool db_add_discount(const std::string& room, const std::string& guest_no, int vip_code, float discount);

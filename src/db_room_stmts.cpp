@@ -114,3 +114,17 @@ bool db_add_discount(const std::string& room, const std::string& guest_no, int v
     if (!esc.ok) return false;
     return db_command(sql.c_str()) > 0;
 }
+
+std::optional<std::vector<NamelessGuest>> db_nameless_guests(int psi_no, int limit) {
+    std::string sql = strFormat(
+        "SELECT\tpms_room, pms_arrival_dt FROM\tpms_guests WHERE\t(pms_name_last = '' OR pms_name_last is null) AND "
+        "pms_is_stale = 0 AND pms_psi_no = %d limit %d",
+        psi_no, limit);
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    if (!res) return std::nullopt;
+    std::vector<NamelessGuest> out;
+    for (long r = 0; r < rows; ++r)
+        out.push_back({vornDB_getStringData(res, r, 0), vornDB_getStringData(res, r, 1)});
+    return out;
+}

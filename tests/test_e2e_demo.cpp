@@ -77,3 +77,24 @@ TEST(E2eDemo, NiteVisionRunReadsTheGuestFileOverSftpAndCleansUp) {
     EXPECT_EQ(processesMentioning(work), 0) << "sshd or others of " << work << " still running";
     EXPECT_EQ(readFile("/etc/passwd").find("vornpms-demo-"), std::string::npos) << "the demo's SFTP user is left";
 }
+
+// The line-protocol vendors against the simulator: charges posted, the
+// check-in named through LOOK.
+class E2eDemoLine : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(E2eDemoLine, TimedRunPostsAndNamesTheCheckIn) {
+    if (system("ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "PostgreSQL server not installed";
+    RunResult r = runProgram({"/bin/bash", std::string(VORNPMS_SOURCE_DIR) + "/scripts/demo", "--vendor", GetParam(),
+                              "--for", "90"},
+                             {std::string("VORNPMS_BIN_DIR=") + VORNPMS_BIN_DIR}, 150000);
+    std::string all = r.out + r.err;
+    EXPECT_EQ(r.status, 0) << all;
+    EXPECT_NE(all.find("== demo result: 3 of 3 charges posted; guest 1004 in room 103: checked in"), std::string::npos)
+        << all;
+    EXPECT_NE(all.find("-- link up"), std::string::npos) << all;
+    EXPECT_NE(all.find("[mcast] 1 check-in first[Anna] last[Keller] guest[] room[103]"), std::string::npos) << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Vendors, E2eDemoLine, ::testing::Values("Marriott 2-way", "MarriottFOSSE 2-way"),
+                         [](const auto& info) { return std::string(info.index == 0 ? "Marriott" : "Fosse"); });

@@ -41,7 +41,7 @@ struct Options {
 void usage(FILE* out) {
     fprintf(out,
             "Usage: vornpms_pmssim (--listen HOST:PORT | --serial | --files DIR) [--hotel FILE] [--script FILE]\n"
-            "                      [--protocol NAME]\n"
+            "                      [--protocol NAME | --vendor NAME]\n"
             "  --listen HOST:PORT  TCP server for the daemon's PMS link (port 0: any free port)\n"
             "  --serial            create a pseudo-terminal and print the device the daemon opens\n"
             "  --files DIR         write the PMS's files into DIR (an SFTP server's directory)\n"
@@ -49,6 +49,7 @@ void usage(FILE* out) {
             "  --script FILE       operator commands to run first (then standard input)\n"
             "  --protocol NAME     PMS protocol:");
     for (const auto& p : sim_protocols()) fprintf(out, " %s (%s)", p.name, p.description);
+    fprintf(out, "\n  --vendor NAME       the protocol of the daemon's VENDOR setting NAME (\"Marriott 2-way\" ...)");
     fprintf(out, "\n\nOperator %s\n", sim_command_help());
 }
 
@@ -68,6 +69,16 @@ std::optional<Options> parseOptions(int argc, char* argv[]) {
         else if (a == "--hotel") ok = value(o.hotel);
         else if (a == "--script") ok = value(o.script);
         else if (a == "--protocol") ok = value(o.protocol);
+        else if (a == "--vendor") {
+            std::string vendor;
+            ok = value(vendor);
+            if (ok) {
+                const char* proto = sim_protocol_for_vendor(vendor);
+                ok = proto != nullptr;
+                if (ok) o.protocol = proto;
+                else fprintf(stderr, "vornpms_pmssim: no protocol module for vendor '%s'\n", vendor.c_str());
+            }
+        }
         else if (a == "--help" || a == "-h") {
             usage(stdout);
             exit(0);

@@ -3,6 +3,8 @@
 const std::vector<SimProtocolEntry>& sim_protocols() {
     static const std::vector<SimProtocolEntry> table = {
         {"fias", "FIAS (Micros-Fidelio): LS/LA, postings, folios, messages, guest records", sim_make_fias},
+        {"marriott", "Marriott line protocol (Marriott, Marriott FOSSE): CHKI/CHKO, LOOK/NAME, POST, CONF",
+         sim_make_marriott},
         {"nitevision", "NiteVision guest file, written into the --files directory (served by SFTP)",
          sim_make_nitevision},
     };
@@ -12,5 +14,20 @@ const std::vector<SimProtocolEntry>& sim_protocols() {
 const SimProtocolEntry* sim_find_protocol(const std::string& name) {
     for (const auto& p : sim_protocols())
         if (name == p.name) return &p;
+    return nullptr;
+}
+
+const char* sim_protocol_for_vendor(const std::string& vendor) {
+    static const struct {
+        const char* vendor;
+        const char* protocol;
+    } kVendors[] = {
+        {"Micros-Fidelio 2-way", "fias"},
+        {"Marriott 2-way", "marriott"},
+        {"MarriottFOSSE 2-way", "marriott"},
+        {"NiteVisionSFTP 1-way", "nitevision"},
+    };
+    for (const auto& v : kVendors)
+        if (vendor == v.vendor) return v.protocol;
     return nullptr;
 }

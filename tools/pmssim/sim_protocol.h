@@ -54,7 +54,10 @@ struct SimProtocolEntry {
 
 const std::vector<SimProtocolEntry>& sim_protocols();
 const SimProtocolEntry* sim_find_protocol(const std::string& name);
+// The protocol module that plays the PMS of a daemon VENDOR name; nullptr when none does.
+const char* sim_protocol_for_vendor(const std::string& vendor);
 
 // The protocol modules.
 std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_nitevision(SimContext& ctx);
+std::unique_ptr<SimProtocol> sim_make_marriott(SimContext& ctx);
