@@ -3,6 +3,7 @@
 const std::vector<SimProtocolEntry>& sim_protocols() {
     static const std::vector<SimProtocolEntry> table = {
         {"fias", "FIAS (Micros-Fidelio): LS/LA, postings, folios, messages, guest records", sim_make_fias},
+        {"jds", "JDS: guest records (53), night audit, ACK/NAK with sequence numbers, answers to 11 and 12", sim_make_jds},
         {"nitevision", "NiteVision guest file, written into the --files directory (served by SFTP)",
          sim_make_nitevision},
     };
