@@ -26,7 +26,7 @@ constexpr std::array<VendorEntry, VENDOR_COUNT> kVendorRegistry = {{
     {VENDOR_MARRIOTT, "Marriott 2-way", marriott_vendor_descriptor},
     {VENDOR_HILTON_ONQ, "Hilton OnQ 2-way", nullptr},
     {VENDOR_AGILYSYS, "Agilysys 2-way", agilysys_vendor_descriptor},
-    {VENDOR_JDS, "JDS 2-way", nullptr},
+    {VENDOR_JDS, "JDS 2-way", jds_vendor_descriptor},
     {VENDOR_MARRIOTT_FOSSE, "MarriottFOSSE 2-way", fosse_vendor_descriptor},
     {VENDOR_GALAVU, "GalaVu 2-way", nullptr, kScansAfterSilence},
     {VENDOR_GALAXY, "Galaxy 2-way", nullptr},

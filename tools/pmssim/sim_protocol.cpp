@@ -5,6 +5,7 @@ const std::vector<SimProtocolEntry>& sim_protocols() {
         {"fias", "FIAS (Micros-Fidelio): LS/LA, postings, folios, messages, guest records", sim_make_fias},
         {"marriott", "Marriott line protocol (Marriott, Marriott FOSSE): CHKI/CHKO, LOOK/NAME, POST, CONF",
          sim_make_marriott},
+        {"jds", "JDS: guest records (53), night audit, ACK/NAK with sequence numbers, answers to 11 and 12", sim_make_jds},
         {"nitevision", "NiteVision guest file, written into the --files directory (served by SFTP)",
          sim_make_nitevision},
     };
@@ -25,6 +26,7 @@ const char* sim_protocol_for_vendor(const std::string& vendor) {
         {"Micros-Fidelio 2-way", "fias"},
         {"Marriott 2-way", "marriott"},
         {"MarriottFOSSE 2-way", "marriott"},
+        {"JDS 2-way", "jds"},
         {"NiteVisionSFTP 1-way", "nitevision"},
     };
     for (const auto& v : kVendors)
