@@ -138,14 +138,14 @@ int nv_update_guest_data() {
     return result;
 }
 
-int nv_handle_check_room_status(const std::string& room, int32_t& status, std::string& reply) {
+ReqResult nv_handle_check_room_status(const std::string& room, int32_t& status, std::string& reply) {
     VLOG_DEBUG(4, 0, "nv_handle_check_room_status: room [%s]", room.c_str());
     status = db_room_is_occupied(room);
     VLOG_DEBUG(2, 0, "nv_handle_check_room_status: Room status request (pms_guests): room [%s] returned [%s]",
                room.c_str(), status > 0 ? "CHECKED-IN" : status == 0 ? "CHECKED-OUT" : "ERROR");
-    if (status >= 0) return VENDOR_REQ_OK;
+    if (status >= 0) return ReqResult::Ok;
     strAppendFmt(reply, "Error querying status from DB");
-    return VENDOR_REQ_FAILED;
+    return ReqResult::Failed;
 }
 
 void nv_handle_check_status(std::optional<std::string>& status) {
@@ -177,15 +177,15 @@ int nv_link_keep_alive() {
     return 0;
 }
 
-int nv_handle_post_charge(const PMSPostInfo&, std::string&) {
+ReqResult nv_handle_post_charge(const PMSPostInfo&, std::string&) {
     VLOG_DEBUG(4, 0, "nv_handle_post_charge: enter");
-    return VENDOR_REQ_NOT_IMPLEMENTED;
+    return ReqResult::NotImplemented;
 }
 
 // A request this PMS does not serve: its entry line, then 3.
-int unserved(const char* what, const std::string& room) {
+ReqResult unserved(const char* what, const std::string& room) {
     VLOG_DEBUG(4, 0, "%s: room [%s]", what, room.c_str());
-    return VENDOR_REQ_NOT_IMPLEMENTED;
+    return ReqResult::NotImplemented;
 }
 
 }  // namespace
@@ -210,7 +210,7 @@ VendorDescriptor nv_vendor_descriptor() {
     r.post_charge = nv_handle_post_charge;
     r.authorize = [](const std::string& room, const std::string&, std::string&) {
         VLOG_DEBUG(4, 0, "nv_handle_authorize: room [%s]", room.c_str());
-        return VENDOR_REQ_FAILED;
+        return ReqResult::Failed;
     };
     r.room_equipment_status = [](const std::string& room, const std::string&, std::string&) {
         return unserved("nv_handle_room_equipment_status", room);
@@ -218,7 +218,7 @@ VendorDescriptor nv_vendor_descriptor() {
     r.db_swap = [] {
         VLOG_DEBUG(4, 0, "nv_handle_db_swap: enter");
         nv_update_guest_data();
-        return VENDOR_REQ_OK;
+        return ReqResult::Ok;
     };
     r.retrieve_guest_message = [](const std::string& room, const std::string&, int32_t&, std::vector<std::string>&,
                                   std::string&) { return unserved("nv_handle_retrieve_guest_message", room); };
