@@ -32,7 +32,7 @@ std::string TxnPeer::expect(int timeout_ms, char answer) const {
     if (lrc.empty()) return "";
     std::string text = got.substr(1, got.size() - 2);
     if (txnFrame(text).back() != lrc[0]) return "";
-    s_.send(std::string(1, answer));
+    if (answer != 0) s_.send(std::string(1, answer));
     return text;
 }
 
@@ -55,6 +55,6 @@ std::string TxnRun::start(const std::string& vendor, int id, const std::string& 
     return "";
 }
 
-std::string TxnRun::control(const std::string& subtype, const std::string& data) const {
-    return controlRequest(d.controlPort(), frame("01", subtype, data));
+std::string TxnRun::control(const std::string& subtype, const std::string& data, int timeout_ms) const {
+    return controlRequest(d.controlPort(), frame("01", subtype, data), timeout_ms);
 }

@@ -14,7 +14,7 @@ public:
     // Sends a record and returns the byte that answered it ("" for none).
     std::string send(const std::string& text, int timeout_ms = 3000) const;
     // The next record from the daemon within `timeout_ms`, acknowledged with
-    // `answer` (ACK unless told); "" when none came or its LRC was wrong.
+    // `answer` (ACK unless told; 0: left unanswered); "" when none came or its LRC was wrong.
     std::string expect(int timeout_ms = 3000, char answer = 0x06) const;
     // Answers a request the daemon sent: the record, then the reply of the
     // same id ("VER " by default) after acknowledging it.
@@ -41,5 +41,5 @@ struct TxnRun {
     std::string start(const std::string& vendor, int id, const std::string& extra = "");
     TxnPeer tp{peer};
     TxnPeer& p() { return tp; }
-    std::string control(const std::string& subtype, const std::string& data) const;
+    std::string control(const std::string& subtype, const std::string& data, int timeout_ms = 8000) const;
 };
