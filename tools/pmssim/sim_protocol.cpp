@@ -5,6 +5,9 @@ const std::vector<SimProtocolEntry>& sim_protocols() {
         {"fias", "FIAS (Micros-Fidelio): LS/LA, postings, folios, messages, guest records", sim_make_fias},
         {"nitevision", "NiteVision guest file, written into the --files directory (served by SFTP)",
          sim_make_nitevision},
+        {"galavu", "GalaVu: transaction ids, VER/ERR, LOOK from the hotel, DISP/MSGR answers", sim_make_galavu},
+        {"galaxy", "Galaxy: as GalaVu, guests in CHKI/CHKM/CMOV records, INIT answered DBST", sim_make_galaxy},
+        {"htng", "HTNG: guest records of 317+ characters, INIT answered DBST (TCP only)", sim_make_htng},
     };
     return table;
 }

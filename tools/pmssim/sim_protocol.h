@@ -58,3 +58,6 @@ const SimProtocolEntry* sim_find_protocol(const std::string& name);
 // The protocol modules.
 std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_nitevision(SimContext& ctx);
+std::unique_ptr<SimProtocol> sim_make_galavu(SimContext& ctx);
+std::unique_ptr<SimProtocol> sim_make_galaxy(SimContext& ctx);
+std::unique_ptr<SimProtocol> sim_make_htng(SimContext& ctx);
