@@ -172,7 +172,7 @@ private:
             }
         } else if (verb == "POST") {
             if (ctx_.hotel().inRoom(r).empty()) return reply(rec, "ERR 03");
-            sim_note("posted %s to room %s", rec.size() > 40 ? rec.substr(rec.size() - 7).c_str() : "?", r.c_str());
+            sim_note("posted %s cents to room %s", rec.size() >= 7 ? rec.substr(rec.size() - 7).c_str() : "?", r.c_str());
             reply(rec, "VER ");
         } else {
             reply(rec, "VER ");
