@@ -204,3 +204,21 @@ TEST_F(GalaVuDaemon, LinkCutDuringPostingLeavesTheChargeUnmarked) {
     EXPECT_EQ(run.d.db().value("SELECT count(*) FROM session_info WHERE ses_posted_dt IS NOT NULL"), "0");
     EXPECT_EQ(run.d.countLog("BILLING posted"), 0);
 }
+
+TEST(GalaVuScan, HeldBackWhileThePmsKeepsTalking) {
+    TxnRun run;
+    PG_REQUIRE(run.d.db());
+    ASSERT_EQ(run.start("GalaVu 2-way", 6, "POSTDELAY=2\n"), "");
+    TxnPeer& p = run.p();
+    // A record every second: the scan (and its keep-alive) waits.
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(p.send("S9" + std::to_string(10 + i) + "9999INFO"), "\x06");
+        EXPECT_EQ(p.expect(), "S9" + std::to_string(10 + i) + "9999VER ");
+        usleep(1000000);
+    }
+    EXPECT_EQ(run.d.countLog("About to send keep alive message"), 0);
+    // Quiet: the keep-alive follows after two seconds.
+    std::string test = p.expect(4000);
+    EXPECT_EQ(test.substr(4), "9999TEST");
+    p.answer(test);
+}
