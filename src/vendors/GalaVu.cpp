@@ -113,10 +113,10 @@ int galavu_vendor_cmd_name(TxnVendor& v, const std::string& rec) {
     PmsGuest g;
     g.room = room;
     g.guest_no = txn_field(rec, 18, 6);
-    g.first = name.first;
-    g.last = name.last;
+    g.first = std::move(name.first);
+    g.last = std::move(name.last);
     g.arrival = g.departure = g.created = txn_now_text();
-    g.no_post = "N";
+    g.no_post.assign(1, 'N');
     return txn_answer(v, rec, db_pms_guests_add(g) != 0);
 }
 
