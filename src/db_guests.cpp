@@ -124,7 +124,8 @@ int db_pms_guests_partial_update(const PmsGuest& g) {
         if (!g.user[i].empty())
             strAppendFmt(sql, "pms_user_%zu = '%s', ", i, esc(g.user[i].substr(0, kPartialUserMax)).c_str());
     if (sql.size() >= 2 && sql[sql.size() - 2] == ',') sql[sql.size() - 2] = ' ';
-    sql += strFormat("WHERE pms_room = '%s' and pms_is_stale = 0", esc(g.room).c_str());
+    // Only this instance's rows: another gateway instance may share the table.
+    sql += strFormat("WHERE pms_room = '%s' and pms_is_stale = 0 and pms_psi_no = %d", esc(g.room).c_str(), g_psi_no);
     if (!g.guest_no.empty()) sql += strFormat(" and pms_guest_no = '%s'", esc(g.guest_no).c_str());
 
     VLOG_DEBUG(4, 0, "db_pms_guests_partial_update: sql [%s]", sql.c_str());

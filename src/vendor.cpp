@@ -28,15 +28,15 @@ constexpr std::array<VendorEntry, VENDOR_COUNT> kVendorRegistry = {{
     {VENDOR_AGILYSYS, "Agilysys 2-way", agilysys_vendor_descriptor},
     {VENDOR_JDS, "JDS 2-way", jds_vendor_descriptor},
     {VENDOR_MARRIOTT_FOSSE, "MarriottFOSSE 2-way", fosse_vendor_descriptor},
-    {VENDOR_GALAVU, "GalaVu 2-way", nullptr, kScansAfterSilence},
-    {VENDOR_GALAXY, "Galaxy 2-way", nullptr},
+    {VENDOR_GALAVU, "GalaVu 2-way", galavu_vendor_descriptor, kScansAfterSilence},
+    {VENDOR_GALAXY, "Galaxy 2-way", galaxy_vendor_descriptor},
     {VENDOR_REGAL, "Regal 2-way", nullptr},
     {VENDOR_HNMUX, "HN MUX 2-way", nullptr},
     {VENDOR_MICROS4700, "Micros4700 1.5-way", nullptr},
     {VENDOR_OPTIMA, "Optima 2-way", nullptr},
     {VENDOR_PROTEL, "Protel 2-way", nullptr},
     {VENDOR_NITEVISION_SFTP, "NiteVisionSFTP 1-way", nv_vendor_descriptor, kDrivenByScan},
-    {VENDOR_HTNG, "HTNG 2-way", nullptr, kNeverPosts},
+    {VENDOR_HTNG, "HTNG 2-way", htng_vendor_descriptor, kNeverPosts},
 }};
 
 constexpr bool rowsInIdOrder() {

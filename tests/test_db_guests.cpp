@@ -171,7 +171,7 @@ TEST_F(DbGuests, PartialUpdate) {
     p.last = "Smith";
     ASSERT_EQ(db_pms_guests_partial_update(p), 1);
     EXPECT_TRUE(log.contains("db_pms_guests_partial_update: sql [UPDATE pms_guests set pms_name_last = 'Smith'  "
-                             "WHERE pms_room = '101' and pms_is_stale = 0]"));
+                             "WHERE pms_room = '101' and pms_is_stale = 0 and pms_psi_no = 0]"));
     EXPECT_EQ(guestRow("pms_name_first, pms_name_last, pms_vip_status"), "Ann|Smith|3");
     McastEvent ev = receive();
     EXPECT_EQ(ev.code, MCAST_GUEST_CHANGE);

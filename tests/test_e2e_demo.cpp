@@ -98,3 +98,30 @@ TEST_P(E2eDemoLine, TimedRunPostsAndNamesTheCheckIn) {
 
 INSTANTIATE_TEST_SUITE_P(Vendors, E2eDemoLine, ::testing::Values("Marriott 2-way", "MarriottFOSSE 2-way"),
                          [](const auto& info) { return std::string(info.index == 0 ? "Marriott" : "Fosse"); });
+
+class E2eDemoTxn : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+// The daemon against the simulator on each transaction-id protocol: linked,
+// the guest checked in, and the charges posted where the vendor takes them.
+TEST_P(E2eDemoTxn, DemoRunLinksChecksInAndPosts) {
+    if (system("ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "PostgreSQL server not installed";
+    RunResult r = runProgram({"/bin/bash", std::string(VORNPMS_SOURCE_DIR) + "/scripts/demo", "--vendor",
+                              GetParam().first, "--for", "60"},
+                             {std::string("VORNPMS_BIN_DIR=") + VORNPMS_BIN_DIR}, 120000);
+    std::string all = r.out + r.err;
+    EXPECT_EQ(r.status, 0) << all;
+    EXPECT_NE(all.find("-- link up"), std::string::npos) << all;
+    EXPECT_NE(all.find(std::string("== demo result: ") + GetParam().second +
+                       " of 3 charges posted; guest 1004 in room 103: checked in"),
+              std::string::npos)
+        << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Vendors, E2eDemoTxn,
+                         ::testing::Values(std::pair{"GalaVu 2-way", "3"}, std::pair{"Galaxy 2-way", "3"},
+                                           std::pair{"HTNG 2-way", "0"}),
+                         [](const auto& info) {
+                             std::string n = info.param.first;
+                             return n.substr(0, n.find(' '));
+                         });

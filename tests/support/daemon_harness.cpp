@@ -138,11 +138,11 @@ long DaemonHarness::cpuTicks() const {
     return utime + stime;
 }
 
-std::string controlRequest(int port, const std::string& bytes) {
+std::string controlRequest(int port, const std::string& bytes, int timeout_ms) {
     int fd = connectLoopback(port);
     if (fd < 0) return "";
     sendAll(fd, bytes);
-    std::string got = readUntilClosed(fd, 8000);
+    std::string got = readUntilClosed(fd, timeout_ms);
     close(fd);
     return got;
 }

@@ -74,7 +74,7 @@ private:
 
 // One control request over a fresh connection: the bytes received until the
 // daemon closed it.
-std::string controlRequest(int port, const std::string& bytes);
+std::string controlRequest(int port, const std::string& bytes, int timeout_ms = 8000);
 // An Agilysys frame: STX, text, ETX and the LRC of the text (or `lrc`).
 std::string agilysysFrame(const std::string& text);
 std::string agilysysFrame(const std::string& text, char lrc);

@@ -8,6 +8,9 @@ const std::vector<SimProtocolEntry>& sim_protocols() {
         {"jds", "JDS: guest records (53), night audit, ACK/NAK with sequence numbers, answers to 11 and 12", sim_make_jds},
         {"nitevision", "NiteVision guest file, written into the --files directory (served by SFTP)",
          sim_make_nitevision},
+        {"galavu", "GalaVu: transaction ids, VER/ERR, LOOK from the hotel, DISP/MSGR answers", sim_make_galavu},
+        {"galaxy", "Galaxy: as GalaVu, guests in CHKI/CHKM/CMOV records, INIT answered DBST", sim_make_galaxy},
+        {"htng", "HTNG: guest records of 317+ characters, INIT answered DBST (TCP only)", sim_make_htng},
     };
     return table;
 }
@@ -27,6 +30,9 @@ const char* sim_protocol_for_vendor(const std::string& vendor) {
         {"Marriott 2-way", "marriott"},
         {"MarriottFOSSE 2-way", "marriott"},
         {"JDS 2-way", "jds"},
+        {"GalaVu 2-way", "galavu"},
+        {"Galaxy 2-way", "galaxy"},
+        {"HTNG 2-way", "htng"},
         {"NiteVisionSFTP 1-way", "nitevision"},
     };
     for (const auto& v : kVendors)

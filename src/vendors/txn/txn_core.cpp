@@ -1,0 +1,259 @@
+#include "vendors/txn/txn_core.h"
+
+#include <cctype>
+#include <cmath>
+
+#include "config.h"
+#include "db.h"
+#include "db_txn.h"
+#include "io_gwy/server.h"
+#include "platform/log.h"
+#include "utils/strutils.h"
+
+static constexpr char kLogSrc[] = "vendors/txn";
+
+void txn_load_settings(TxnVendor& v) {
+    TxnState& s = v.s;
+    s.retries = static_cast<int>(config_get_number("MSG_RETRIES", 3));
+    if (s.retries > 3) {
+        VLOG_INFO("Reseting message retries to '3', the max %s permits", v.p.brand);
+        s.retries = 3;
+    }
+    s.psi_no = static_cast<int>(config_get_number("PSI_NO", 0));
+    s.last_name_first = config_get_number("LAST_NAME_FIRST", 0) != 0;
+    s.wait = v.p.answer_wait > 0 ? v.p.answer_wait : static_cast<int>(config_get_number("GALAVU_WAIT_TIMEOUT", 60));
+    if (s.wait < 1) s.wait = 60;
+    s.flush = static_cast<int>(config_get_number("FLUSHTIMEOUT", 3));
+    if (s.flush < 0) s.flush = 3;
+    s.read = static_cast<int>(config_get_number("PMSCOMMTIMEOUT", 3));
+    if (s.read < 1) s.read = 3;
+    s.queue.clear();
+}
+
+int txn_start(TxnVendor& v) {
+    db_reset_message_seq_no();
+    const std::string id = txn_new_id();
+    if (txn_request_and_response(v, id, id + kTxnLast + "STRT") != ReqResult::Ok) return 0;
+    svr_setReady();
+    return 1;
+}
+
+std::string txn_field(std::string_view record, size_t pos, size_t len) {
+    if (pos >= record.size()) return "";
+    std::string f(record.substr(pos, len));
+    strStripSpaces(f);
+    return f;
+}
+
+bool txn_value_fits(std::string_view value, size_t width) {
+    if (value.size() > width) return false;
+    for (char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
+namespace {
+
+bool digits(std::string_view s) {
+    for (char c : s)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    return !s.empty();
+}
+
+int num(std::string_view s) {
+    int n = 0;
+    for (char c : s) n = n * 10 + (c - '0');
+    return n;
+}
+
+bool real_day(int y, int m, int d) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 1900 || y > 2999 || m < 1 || m > 12 || d < 1) return false;
+    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+std::optional<std::string> txn_date(std::string_view date, std::string_view time) {
+    date = trim(date);
+    time = trim(time);
+    if (date.empty()) return std::string();
+    int y = 0, m = 0, d = 0;
+    if (date.size() == 10 && date[4] == '-' && date[7] == '-' && digits(date.substr(0, 4)) &&
+        digits(date.substr(5, 2)) && digits(date.substr(8, 2))) {
+        y = num(date.substr(0, 4)), m = num(date.substr(5, 2)), d = num(date.substr(8, 2));
+    } else if (date.size() == 10 && date[2] == '/' && date[5] == '/' && digits(date.substr(0, 2)) &&
+               digits(date.substr(3, 2)) && digits(date.substr(6, 4))) {
+        m = num(date.substr(0, 2)), d = num(date.substr(3, 2)), y = num(date.substr(6, 4));
+    } else {
+        return std::nullopt;
+    }
+    if (!real_day(y, m, d)) return std::nullopt;
+    int hh = 0, mm = 0;
+    if (!time.empty()) {
+        if (time.size() != 5 || time[2] != ':' || !digits(time.substr(0, 2)) || !digits(time.substr(3, 2)))
+            return std::nullopt;
+        hh = num(time.substr(0, 2)), mm = num(time.substr(3, 2));
+        if (hh > 23 || mm > 59) return std::nullopt;
+    }
+    return strFormat("%04d-%02d-%02d %02d:%02d:00", y, m, d, hh, mm);
+}
+
+bool txn_amount_text(const TxnVendor& v, const PMSPostInfo& post, std::string& amount, std::string& reply) {
+    const float cents = post.charge * 100.0f;
+    // Seven characters hold -999999 to 9999999 cents; a wider amount would
+    // shift every field after it.
+    if (!std::isfinite(cents) || std::lround(cents) > 9999999 || std::lround(cents) < -999999) {
+        VLOG_ERROR(0, "%s_handle_post_charge: amount %.2f does not fit the posting record, not posted", v.p.prefix,
+                   static_cast<double>(post.charge));
+        reply = "Amount too large for the PMS";
+        return false;
+    }
+    if (!txn_value_fits(post.room, 6)) {
+        VLOG_ERROR(0, "%s_handle_post_charge: room [%s] does not fit the posting record, not posted", v.p.prefix,
+                   post.room.c_str());
+        reply = "Invalid room number";
+        return false;
+    }
+    amount = strFormat("%7.0f", static_cast<double>(cents));
+    return true;
+}
+
+std::string txn_now_text() { return db_local_time_text(time(nullptr)); }
+
+int txn_answer(TxnVendor& v, const std::string& rec, bool stored) {
+    if (!stored) {
+        txn_send_err(v, txn_id(rec));
+        return 0;
+    }
+    return txn_send_ver(v, txn_id(rec)) == ReqResult::Ok ? 1 : 0;
+}
+
+int txn_cmd_start(TxnVendor& v, const std::string& rec) {
+    svr_setReady();
+    return txn_answer(v, rec, true);
+}
+
+int txn_cmd_stop(TxnVendor& v, const std::string& rec) {
+    svr_setBusy();
+    return txn_answer(v, rec, true);
+}
+
+int txn_cmd_info(TxnVendor& v, const std::string& rec) { return txn_answer(v, rec, true); }
+
+int txn_cmd_resync_start(TxnVendor& v, const std::string&) {
+    v.s.swap = 1;
+    v.s.swap_time = time(nullptr);
+    return 1;
+}
+
+int txn_cmd_resync_done(TxnVendor& v, const std::string&) {
+    VLOG_INFO("%s DB Resync has completed", v.p.brand);
+    v.s.swap = 0;
+    v.s.swap_time = time(nullptr);
+    return 1;
+}
+
+ReqResult txn_init_request_and_dbst_response(TxnVendor& v) {
+    const char* px = v.p.prefix;
+    txn_read_msg_flush(v);
+    const std::string id = txn_new_id();
+    if (!txn_write_msg(v, id + kTxnLast + "INIT")) {
+        VLOG_ERROR(0, "Unable to send [%sINIT]", id.c_str());
+        return ReqResult::Failed;
+    }
+    std::string rec;
+    for (;;) {
+        if (txn_read_msg_timeout(v, v.s.wait, rec) <= 0) {
+            VLOG_ERROR(0, "%s_init_request_and_dbst_response: Did not receive response from PMS", px);
+            return ReqResult::Failed;
+        }
+        if (txn_verb(rec) == "DBST") break;
+        vendor_handle_data(rec);
+    }
+    if (txn_id(rec) != id) {
+        VLOG_ERROR(0, "%s_init_request_and_dbst_response: DBST with another trans id [%s]", px, rec.c_str());
+        return ReqResult::Failed;
+    }
+    // The DBST itself sets the flag, as it does when the PMS starts a resync.
+    txn_cmd_resync_start(v, rec);
+    if (txn_send_ver(v, id) != ReqResult::Ok) return ReqResult::Failed;
+    VLOG_INFO("%s_handle_db_swap: INIT sent, DBST received, swap should start", px);
+    return ReqResult::Ok;
+}
+
+ReqResult txn_keep_alive(TxnVendor& v) {
+    const std::string id = txn_new_id();
+    return txn_request_and_response(v, id, id + kTxnLast + "TEST");
+}
+
+int txn_harvest(TxnVendor& v, const std::function<void(const std::string&, const std::string&,
+                                                       const std::string&)>& visit) {
+    const char* px = v.p.prefix;
+    if (v.s.swap == 1) {
+        v.s.swap = 0;
+        v.s.swap_time = time(nullptr);
+    }
+    auto rooms = db_rooms_without_names(v.s.psi_no, 50);
+    if (!rooms || rooms->empty()) {
+        VLOG_DEBUG(2, 0, "%s_harvest_guest_data: no rooms to harvest. nrows [%d]", px,
+                   rooms ? static_cast<int>(rooms->size()) : -1);
+        return req_code(txn_keep_alive(v));
+    }
+    for (const auto& r : *rooms) visit(r.room, r.arrival, r.no_post);
+    VLOG_INFO("%s_link_keep_alive: harvest success", px);
+    return 0;
+}
+
+namespace {
+
+std::optional<std::string> parse_cmd(TxnVendor& v, const std::string& rec) {
+    if (rec.size() > 11) {
+        v.s.last_code = rec.substr(8, 4);
+        v.s.last_code_time = time(nullptr);
+        return v.s.last_code;
+    }
+    VLOG_ERROR(0, "%s_vendor_parse_cmd unknown message [%s]", v.p.prefix, rec.c_str());
+    return std::nullopt;
+}
+
+ReqResult check_room_status(const std::string& room, int32_t& status, std::string& reply) {
+    status = db_room_is_occupied(room);
+    VLOG_DEBUG(2, 0, "Room status request (pms_guests): room '%s' returned '%s'", room.c_str(),
+               status > 0 ? "CHECKED-IN" : status == 0 ? "CHECKED-OUT" : "ERROR");
+    if (status >= 0) return ReqResult::Ok;
+    reply = "Error querying status from DB";
+    return ReqResult::Failed;
+}
+
+}  // namespace
+
+VendorDescriptor txn_descriptor(TxnVendor& v, const std::vector<std::pair<std::string, TxnHandler>>& handlers) {
+    VendorDescriptor d;
+    d.name = v.p.name;
+    for (const auto& [code, fn] : handlers) {
+        VendorCmdHandler h;
+        if (fn) h = [&v, fn](const std::string& rec) { return fn(v, rec); };
+        d.commands.push_back({code, std::move(h)});
+    }
+    VendorRequests& r = d.requests;
+    r.check_room_status = check_room_status;
+    r.check_status = [&v](std::optional<std::string>& status) {
+        status = strFormat("%s^%ld", v.s.last_code.c_str(), static_cast<long>(v.s.last_code_time));
+    };
+    r.check_db_swap_status = [&v](std::optional<std::string>& status) {
+        status = strFormat("%d|%ld", v.s.swap, static_cast<long>(v.s.swap_time));
+    };
+    d.read_msg = [&v](std::string& rec) { return txn_read_msg_timeout(v, v.s.read, rec); };
+    d.parse_cmd = [&v](const std::string& rec) { return parse_cmd(v, rec); };
+    d.close = [] { return 0; };
+    d.keep_alive = [&v] { return req_code(txn_keep_alive(v)); };
+    return d;
+}

@@ -1,0 +1,63 @@
+#include "vendors/txn/txn_guest.h"
+
+#include "platform/log.h"
+#include "vendors/txn/txn_names.h"
+
+static constexpr char kLogSrc[] = "vendors/txn";
+
+bool txn_length_is(TxnVendor& v, const std::string& rec, size_t want, const char* handler) {
+    if (rec.size() == want) return true;
+    VLOG_ERROR(0, "%s: message length [%d] wrong for [%s], expected [%d]", handler, static_cast<int>(rec.size()),
+               rec.c_str(), static_cast<int>(want));
+    txn_send_err(v, txn_id(rec));
+    return false;
+}
+
+PmsGuest txn_guest_fields(const std::string& rec, const TxnGuestLayout& l, const std::string& sep) {
+    PmsGuest g;
+    g.room = txn_field(rec, l.room.pos, l.room.len);
+    g.guest_no = txn_field(rec, l.guest_no.pos, l.guest_no.len);
+    TxnName n = txn_split_name_last_first(txn_field(rec, l.name.pos, l.name.len), sep);
+    g.first = n.first;
+    g.last = n.last;
+    g.created = txn_now_text();
+    return g;
+}
+
+bool txn_guest_dates(TxnVendor& v, const std::string& rec, const TxnGuestLayout& l, PmsGuest& g,
+                     const char* handler) {
+    auto cut = [&rec](TxnSpan s) { return txn_field(rec, s.pos, s.len); };
+    auto arrival = txn_date(cut(l.arrival), cut(l.arrival_time));
+    auto departure = txn_date(cut(l.departure), cut(l.departure_time));
+    if (!arrival || !departure) {
+        VLOG_ERROR(0, "%s: invalid arrival or departure date in [%s]", handler, rec.c_str());
+        txn_send_err(v, txn_id(rec));
+        return false;
+    }
+    g.arrival = *arrival;
+    g.departure = *departure;
+    return true;
+}
+
+int txn_move(TxnVendor& v, const std::string& to, const std::string& from, const std::string& guest_no,
+             const std::string& rec) {
+    long n = db_pms_guests_move_room(guest_no, from, to, v.s.psi_no);
+    if (n < 0) {
+        VLOG_ERROR(0, "%s_vendor_cmd_move: update failed [%s]", v.p.prefix, rec.c_str());
+        return txn_answer(v, rec, false);
+    }
+    db_move_session_info(guest_no, to);
+    return txn_answer(v, rec, true);
+}
+
+int txn_checkout(TxnVendor& v, const std::string& room, const std::string& guest_no, const std::string& rec) {
+    bool ok;
+    if (!guest_no.empty() && guest_no != "0") {
+        ok = db_pms_guests_mark_guest_stale(room, guest_no) != 0;
+        ok = db_expire_on_checkout(room, guest_no, 0) != 0 && ok;
+    } else {
+        ok = db_pms_guests_mark_room_stale(room, 0) != 0;
+        ok = db_expire_on_checkout(room, "", 0) != 0 && ok;
+    }
+    return txn_answer(v, rec, ok);
+}

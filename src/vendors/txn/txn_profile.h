@@ -1,0 +1,62 @@
+// The transaction-id protocols (GalaVu, Galaxy, HTNG): fixed-layout text
+// records in STX/ETX/LRC frames, each beginning with a transaction id
+// "S%03d", a record sequence ("9999" = last record) and a four-character verb.
+// One core does ids, framing, the request/response exchange with its queue of
+// out-of-turn records, VER/ERR, multi-record answers and the start/stop/swap
+// records; a TxnProfile carries what differs in timing and texts, and each
+// vendor keeps one lasting TxnVendor.
+#pragma once
+
+#include <ctime>
+#include <deque>
+#include <map>
+#include <string>
+
+struct TxnProfile {
+    const char* name;    // registry name, "GalaVu 2-way"
+    const char* prefix;  // operation prefix of the log texts, "galavu"
+    const char* brand;   // "GalaVu": "the max %s permits", "%s DB Resync has completed"
+
+    // Framing.
+    int ack_wait;            // seconds to wait for ACK/NAK after a frame
+    int nak_pause;           // seconds of pause after a NAK before the resend
+    bool lf_as_lrc;          // an LF in the LRC's place is accepted unchecked
+    bool skip_noise;         // stray bytes before STX are skipped, not fatal
+    bool flush_waiting_only; // flushes read only what is already waiting
+
+    // Answers: fixed wait in seconds, or 0 to read GALAVU_WAIT_TIMEOUT.
+    int answer_wait;
+    // ERR code texts; other codes read "Unknown error id [%d]".
+    std::map<int, const char*> errors;
+    bool error_text_to_reply;  // the code's text goes to the caller's reply
+};
+
+// Settings: read again at every start.
+struct TxnSettings {
+    int retries = 3;  // send attempts per record, at most 3
+    int psi_no = 0;
+    bool last_name_first = false;
+    int wait = 60;    // seconds an answer is awaited
+    int flush = 3;    // FLUSHTIMEOUT
+    int read = 3;     // PMSCOMMTIMEOUT
+};
+
+// Belongs to one link: reset at every start.
+struct TxnLinkState {
+    std::deque<std::string> queue;  // records that arrived out of turn
+};
+
+// Kept for the life of the daemon: what the status requests report.
+struct TxnHistory {
+    int swap = 0;  // 1 while a database swap is in progress
+    time_t swap_time = 0;
+    std::string last_code;
+    time_t last_code_time = 0;
+};
+
+struct TxnState : TxnSettings, TxnLinkState, TxnHistory {};
+
+struct TxnVendor {
+    const TxnProfile& p;
+    TxnState s;
+};
