@@ -23,15 +23,7 @@ const TxnProfile kHtng{
     .skip_noise = true,
     .flush_waiting_only = true,
     .answer_wait = 60,
-    .errors = {{0, "Undefined error"},
-               {1, "Unknown command verb"},
-               {2, "Unknown room number"},
-               {3, "Room Unoccupied"},
-               {4, "Unknown account number"},
-               {5, "Account number not checked into room"},
-               {6, "Invalid method of payment"},
-               {9, "Night audit in progress"},
-               {10, "Locked folio"}},
+    .errors = kTxnGalaxyErrors,
     .error_text_to_reply = false,
 };
 

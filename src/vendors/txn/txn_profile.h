@@ -31,6 +31,18 @@ struct TxnProfile {
     bool error_text_to_reply;  // the code's text goes to the caller's reply
 };
 
+// The ERR code texts Galaxy and HTNG share.
+inline const std::map<int, const char*> kTxnGalaxyErrors = {
+    {0, "Undefined error"},
+    {1, "Unknown command verb"},
+    {2, "Unknown room number"},
+    {3, "Room Unoccupied"},
+    {4, "Unknown account number"},
+    {5, "Account number not checked into room"},
+    {6, "Invalid method of payment"},
+    {9, "Night audit in progress"},
+    {10, "Locked folio"}};
+
 // Settings: read again at every start.
 struct TxnSettings {
     int retries = 3;  // send attempts per record, at most 3
