@@ -15,6 +15,7 @@
 #include "vendors/common/stx_frame.h"
 #include "vendors/common/field_check.h"
 #include "vendors/common/unserved.h"
+#include "vendors/common/room_status.h"
 
 static constexpr char kLogSrc[] = "vendors/Agilysys";
 
@@ -169,12 +170,7 @@ ReqResult agilysys_handle_post_charge(const PMSPostInfo& post, std::string&) {
 }
 
 ReqResult agilysys_handle_check_room_status(const std::string& room, int32_t& status, std::string& reply) {
-    status = db_room_is_occupied(room);
-    VLOG_DEBUG(2, 0, "Room status request (pms_guests): room '%s' returned '%s'", room.c_str(),
-               status > 0 ? "CHECKED-IN" : status == 0 ? "CHECKED-OUT" : "ERROR");
-    if (status >= 0) return ReqResult::Ok;
-    strAppendFmt(reply, "Error querying status from DB");
-    return ReqResult::Failed;
+    return vendor_db_room_status(room, status, reply);
 }
 
 void agilysys_handle_check_status(const AgilysysState& st, std::optional<std::string>& status) {

@@ -15,6 +15,7 @@
 #include "vendors/common/unserved.h"
 #include "vendors/jds/jds_codec.h"
 #include "vendors/jds/jds_link.h"
+#include "vendors/common/room_status.h"
 
 static constexpr char kLogSrc[] = "vendors/JDS";
 
@@ -168,12 +169,7 @@ ReqResult jds_handle_post_charge(JdsState& st, const PMSPostInfo& post, std::str
 
 ReqResult jds_handle_check_room_status(const std::string& room, int32_t& status, std::string& reply) {
     VLOG_DEBUG(4, 0, "entering jds_handle_check_room_status");
-    status = db_room_is_occupied(room);
-    VLOG_DEBUG(2, 0, "Room status request (pms_guests): room '%s' returned '%s'", room.c_str(),
-               status > 0 ? "CHECKED-IN" : status == 0 ? "CHECKED-OUT" : "ERROR");
-    if (status >= 0) return ReqResult::Ok;
-    strAppendFmt(reply, "Error querying status from DB");
-    return ReqResult::Failed;
+    return vendor_db_room_status(room, status, reply);
 }
 
 ReqResult jds_handle_authorize(const JdsState& st, const std::string& room, const std::string& text,

@@ -7,13 +7,14 @@
 #include "platform/log.h"
 #include "utils/strutils.h"
 #include "vendors/line/line_core.h"
+#include "vendors/common/room_status.h"
 
 static constexpr char kLogSrc[] = "vendors/line/line_records";
 
 namespace {
 
 constexpr std::array<const char*, 14> kErrTexts = {
-    "Invalid message type:  The message type in the command was not one of those defined in this specification.",
+    "Invalid message type:  The message type in the command was not one of those defined by the protocol.",
     "Invalid message sequence:  An invalid response message was received for the command transmitted. Abort the "
     "current command/response sequence and start over.",
     "Invalid room number:  The room specified in the command does not exist within the PMS.",
@@ -141,12 +142,7 @@ int line_cmd_checkout(LineVendor& v, const std::string& record) {
 }
 
 ReqResult line_check_room_status(const std::string& room, int32_t& status, std::string& reply) {
-    status = db_room_is_occupied(room);
-    VLOG_DEBUG(2, 0, "Room status request (pms_guests): room '%s' returned '%s'", room.c_str(),
-               status > 0 ? "CHECKED-IN" : status == 0 ? "CHECKED-OUT" : "ERROR");
-    if (status >= 0) return ReqResult::Ok;
-    strAppendFmt(reply, "Error querying status from DB");
-    return ReqResult::Failed;
+    return vendor_db_room_status(room, status, reply);
 }
 
 void line_check_status(const LineVendor& v, std::optional<std::string>& status) {

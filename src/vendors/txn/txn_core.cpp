@@ -9,6 +9,7 @@
 #include "io_gwy/server.h"
 #include "platform/log.h"
 #include "utils/strutils.h"
+#include "vendors/common/room_status.h"
 
 static constexpr char kLogSrc[] = "vendors/txn";
 
@@ -225,12 +226,7 @@ std::optional<std::string> parse_cmd(TxnVendor& v, const std::string& rec) {
 }
 
 ReqResult check_room_status(const std::string& room, int32_t& status, std::string& reply) {
-    status = db_room_is_occupied(room);
-    VLOG_DEBUG(2, 0, "Room status request (pms_guests): room '%s' returned '%s'", room.c_str(),
-               status > 0 ? "CHECKED-IN" : status == 0 ? "CHECKED-OUT" : "ERROR");
-    if (status >= 0) return ReqResult::Ok;
-    reply = "Error querying status from DB";
-    return ReqResult::Failed;
+    return vendor_db_room_status(room, status, reply);
 }
 
 }  // namespace
