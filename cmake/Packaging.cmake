@@ -3,7 +3,8 @@
 #
 # Programs: the daemon and the status view in sbin, the clients, the
 # multicast listener and the simulator in bin. Manual pages are generated into
-# the build tree (vornpms.cfg(5) from the settings tables) and compressed, as
+# the build tree (vornpms.cfg(5) from the settings tables of the code,
+# dumped by vornpms_settings_tsv) and compressed, as
 # Debian wants them.
 
 set(VORNPMS_MAINTAINER "VornGate operations <ops@vorngate.example>")
@@ -52,10 +53,11 @@ endforeach()
 add_custom_command(OUTPUT ${man_dir}/vornpms.cfg.5.gz
   COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/man/vornpms.cfg.5.in -DOUT=${man_dir}/vornpms.cfg.5.in
           -DVERSION=${PROJECT_VERSION} -P ${CMAKE_SOURCE_DIR}/cmake/ConfigureVersion.cmake
-  COMMAND ${CMAKE_SOURCE_DIR}/scripts/gen-cfg-man --readme ${CMAKE_SOURCE_DIR}/README.md
+  COMMAND vornpms_settings_tsv > ${man_dir}/settings.tsv
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/gen-cfg-man --tsv ${man_dir}/settings.tsv
           ${man_dir}/vornpms.cfg.5.in ${man_dir}/vornpms.cfg.5
   COMMAND gzip -9nf ${man_dir}/vornpms.cfg.5
-  DEPENDS ${CMAKE_SOURCE_DIR}/man/vornpms.cfg.5.in ${CMAKE_SOURCE_DIR}/README.md
+  DEPENDS ${CMAKE_SOURCE_DIR}/man/vornpms.cfg.5.in vornpms_settings_tsv
           ${CMAKE_SOURCE_DIR}/scripts/gen-cfg-man VERBATIM)
 list(APPEND man_outputs ${man_dir}/vornpms.cfg.5.gz)
 add_custom_target(manpages ALL DEPENDS ${man_outputs})

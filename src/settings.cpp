@@ -10,18 +10,28 @@
 #include "db_settings.h"
 #include "platform/log.h"
 #include "settings_core.h"
+#include "io_pms/sftp_settings.h"
+#include "vendors/common/pms_text_settings.h"
 #include "vendors/fias/fias_settings.h"
+#include "vendors/jds/jds_settings.h"
+#include "vendors/line/line_settings.h"
+#include "vendors/txn/txn_settings.h"
 
 static constexpr char kLogSrc[] = "settings";
 
 namespace {
 
-constexpr std::array<SettingsTable, 5> kTables = {{
+constexpr std::array<SettingsTable, 10> kTables = {{
     {"daemon core", kCoreSettings},
     {"PMS link", kLinkSettings},
+    {"SFTP link", kSftpSettings},
     {"control server", kServerSettings},
     {"database", kDbSettings},
+    {"PMS text", kPmsTextSettings},
     {"FIAS vendors", kFiasSettings},
+    {"Marriott and Marriott FOSSE", kLineSettings},
+    {"GalaVu, Galaxy and HTNG", kTxnSettings},
+    {"JDS", kJdsSettings},
 }};
 
 bool all_digits(std::string_view v) {
@@ -108,6 +118,39 @@ std::optional<std::string> setting_invalid(const Setting& s, std::string_view v)
     return std::nullopt;
 }
 
+std::string setting_form_text(const Setting& s) {
+    switch (s.form) {
+        case SettingForm::Text:
+            return "text";
+        case SettingForm::Number:
+            return "number";
+        case SettingForm::StrictUnsigned:
+            return "strict number, 0 or more";
+        case SettingForm::StrictInt:
+            return "strict number";
+        case SettingForm::Flag:
+            return "flag";
+        case SettingForm::FlagUnlessZero:
+            return "flag, on unless it starts with 0";
+        case SettingForm::FlagWords:
+            return "flag (0/1, no/yes, false/true)";
+        case SettingForm::Choice:
+            return std::string("one of ") + (s.choices ? s.choices : "");
+        case SettingForm::Address:
+            return "IPv4 address";
+        case SettingForm::TimeOfDay:
+            return "time of day HHMMSS";
+    }
+    return "text";
+}
+
+void config_settings_write_tsv(std::FILE* out) {
+    for (const SettingsTable& table : kTables)
+        for (const Setting& s : table.settings)
+            std::fprintf(out, "%s\t`%s`\t%s\t%s\t%s\n", table.module, s.key, setting_form_text(s).c_str(),
+                         s.default_text, s.meaning);
+}
+
 void config_describe_and_check() {
     for (const SettingsTable& table : kTables)
         for (const Setting& s : table.settings)
@@ -118,7 +161,8 @@ void config_describe_and_check() {
             auto value = config_get(s.key);
             if (!value) continue;
             if (auto expected = setting_invalid(s, *value)) {
-                const bool secret = std::string_view(s.key) == "DBPASS";
+                const std::string_view key = s.key;
+                const bool secret = key == "DBPASS" || key == "SFTP_PASSWORD";
                 VLOG_WARN(1000, "Invalid value for %s: '%s', expected %s", s.key,
                           secret ? "****" : value->c_str(), expected->c_str());
             }

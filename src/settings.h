@@ -6,6 +6,7 @@
 // each module that reads it.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,6 +51,13 @@ std::optional<std::string> setting_text(const Setting& s);
 // What a valid value of `s` looks like, when `value` is not one; nullopt
 // when it is valid.
 std::optional<std::string> setting_invalid(const Setting& s, std::string_view value);
+
+// The form of `s` as the manual page and README name it ("number", "flag" ...).
+std::string setting_form_text(const Setting& s);
+
+// One line per declared setting: module, key, form, default and meaning,
+// separated by tabs; the manual page of the settings is made from it.
+void config_settings_write_tsv(std::FILE* out);
 
 // -C: each setting with its meaning and default, then a warning for each
 // value in the file that its declaration would not read as intended.

@@ -1,6 +1,7 @@
 #include "status.h"
 
 #include "config.h"
+#include "settings_core.h"
 #include "io_gwy/server.h"
 #include "platform/log.h"
 #include "state.h"
@@ -69,7 +70,7 @@ bool pms_status_serve(int fd, const ServerMessage& msg) {
 
 PmsStatus pms_status_now() {
     PmsStatus s;
-    s.vendor = config_get("VENDOR").value_or("");
+    s.vendor = setting_text(kSetVendor).value_or("");
     s.link_up = pms_fd_client > 0;
     s.ready = s.link_up && svr_isReady();
     s.last_record = g_last_record;

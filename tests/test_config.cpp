@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "config.h"
+#include "settings.h"
 #include "logcapture.h"
 #include "tmpfiles.h"
 
@@ -98,4 +102,17 @@ TEST_F(ConfigFile, ReportInvalidAndDump) {
     EXPECT_NE(log.lines()[0].find("Config #POSTDELAY# => #abc#"), std::string::npos);
     EXPECT_NE(log.lines()[1].find("Config #DBPASS# => #****#"), std::string::npos);
     EXPECT_NE(log.lines()[2].find("Config #DBUSER# => #gw#"), std::string::npos);
+}
+
+// The manual page is made from the settings tables; the README must not fall
+// behind them either, or an operator reads of a setting nowhere.
+TEST(SettingsTables, EveryDeclaredSettingIsInTheReadme) {
+    std::ifstream in(std::string(VORNPMS_SOURCE_DIR) + "/README.md");
+    ASSERT_TRUE(in);
+    std::stringstream readme;
+    readme << in.rdbuf();
+    for (const SettingsTable& table : config_settings_tables())
+        for (const Setting& s : table.settings)
+            EXPECT_NE(readme.str().find(std::string("`") + s.key + "`"), std::string::npos)
+                << s.key << " (" << table.module << ") is not in the README";
 }

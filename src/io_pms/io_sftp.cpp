@@ -15,6 +15,7 @@
 
 #include "config.h"
 #include "io_pms/io_inet.h"
+#include "io_pms/sftp_settings.h"
 #include "link.h"
 #include "platform/log.h"
 
@@ -231,21 +232,21 @@ std::optional<SftpLink> io_sftp_init() {
     unsigned timeout = link_timeout();
     if (timeout == 0) return std::nullopt;
 
-    auto user = config_get("SFTP_USERNAME");
+    auto user = setting_text(kSetSftpUser);
     if (!user) {
         VLOG_ERROR(1000, "io_sftp_init: SFTP_USERNAME value not defined");
         return std::nullopt;
     }
-    auto password = config_get("SFTP_PASSWORD");
+    auto password = setting_text(kSetSftpPassword);
     if (!password) {
         VLOG_ERROR(1000, "io_sftp_init: SFTP_PASSWORD value not defined");
         return std::nullopt;
     }
-    if (auto dir = config_get("SFTP_DIR"))
+    if (auto dir = setting_text(kSetSftpDir))
         link.dir = *dir;
     else
         VLOG_DEBUG(4, 1000, "io_sftp_init: SFTP_DIR value not defined, using default");
-    if (auto key = config_get("SFTP_HOSTKEY")) link.hostkey = *key;
+    if (auto key = setting_text(kSetSftpHostKey)) link.hostkey = *key;
 
     link.remote = *remote;
     link.local = *local;

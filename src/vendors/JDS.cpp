@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "db.h"
+#include "db_settings.h"
 #include "io_gwy/server.h"
 #include "platform/log.h"
 #include "utils/strutils.h"
@@ -15,6 +16,7 @@
 #include "vendors/common/unserved.h"
 #include "vendors/jds/jds_codec.h"
 #include "vendors/jds/jds_link.h"
+#include "vendors/jds/jds_settings.h"
 #include "vendors/common/room_status.h"
 
 static constexpr char kLogSrc[] = "vendors/JDS";
@@ -272,8 +274,8 @@ ReqResult jds_handle_database_swap(JdsState& st) {
 
 int jds_vendor_init(JdsState& st) {
     VLOG_DEBUG(4, 0, "Entering jds_vendor_init");
-    st.retries = static_cast<int>(config_get_number("MSG_RETRIES", 4));
-    st.psi_no = static_cast<int>(config_get_number("PSI_NO", 0));
+    st.retries = static_cast<int>(setting_number(kSetJdsRetries));
+    st.psi_no = static_cast<int>(setting_number(kSetPsiNo));
     db_reset_message_seq_no();
     svr_setReady();
     return 1;

@@ -5,6 +5,7 @@
 #include "config.h"
 #include "platform/log.h"
 #include "utils/charset.h"
+#include "vendors/common/pms_text_settings.h"
 
 static constexpr char kLogSrc[] = "vendors/common/field_check";
 
@@ -47,7 +48,7 @@ bool db_text_storable(std::string_view text, const char* field, std::string_view
 
 std::string pms_text_to_utf8(std::string_view text) {
     if (utf8_valid(text)) return std::string(text);
-    std::string charset = config_get("PMS_CHARSET").value_or(kDefaultCharset);
+    std::string charset = setting_text(kSetPmsCharset).value_or(kDefaultCharset);
     if (charset.empty()) charset = kDefaultCharset;
     if (auto converted = charset_to_utf8(text, charset)) return *converted;
     return std::string(text);

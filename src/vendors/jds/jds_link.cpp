@@ -5,6 +5,7 @@
 #include "platform/log.h"
 #include "vendors/common/stx_frame.h"
 #include "vendors/jds/jds_codec.h"
+#include "vendors/jds/jds_settings.h"
 
 static constexpr char kLogSrc[] = "vendors/JDS";
 
@@ -84,13 +85,13 @@ int jds_read_msg_timeout(JdsState& st, int timeout, std::string& record) {
 }
 
 int jds_read_msg(JdsState& st, std::string& record) {
-    return jds_read_msg_timeout(st, static_cast<int>(config_get_number("PMSCOMMTIMEOUT", 3)), record);
+    return jds_read_msg_timeout(st, static_cast<int>(setting_number(kSetJdsRead)), record);
 }
 
 void jds_read_msg_flush(JdsState& st) {
     VLOG_DEBUG(4, 0, "Entering jds_read_msg_flush()");
     std::string rec;
-    int n = jds_read_msg_timeout(st, static_cast<int>(config_get_number("FLUSHTIMEOUT", 3)), rec);
+    int n = jds_read_msg_timeout(st, static_cast<int>(setting_number(kSetJdsFlush)), rec);
     while (n > 0) {
         VLOG_DEBUG(4, 0, "jds_read_msg_flush found msg [%s] of length [%d],attempting to handle", rec.c_str(), n);
         vendor_handle_data(rec);
@@ -111,7 +112,7 @@ ReqResult jds_write_msg(JdsState& st, const std::string& body) {
         VLOG_ERROR(0, "jds_write_msg: To many failed attempts during sending!");
         return ReqResult::Failed;
     }
-    const int timeout = static_cast<int>(config_get_number("PMSCOMMTIMEOUT", 15));
+    const int timeout = static_cast<int>(setting_number(kSetJdsAckWait));
     for (int attempt = 0; attempt < st.retries; ++attempt) {
         link_write(frame);
         std::string resp;

@@ -4,9 +4,11 @@
 
 #include "config.h"
 #include "db.h"
+#include "db_settings.h"
 #include "platform/log.h"
 #include "utils/strutils.h"
 #include "vendors/line/line_core.h"
+#include "vendors/line/line_settings.h"
 #include "vendors/common/room_status.h"
 
 static constexpr char kLogSrc[] = "vendors/line/line_records";
@@ -92,9 +94,9 @@ int line_start(LineVendor& v) {
     v.link = LineLink{};
     v.link.in_start = true;
     line_change_state(v, LineState::StartPending);
-    v.set.psi_no = static_cast<int>(config_get_number("PSI_NO", 0));
-    v.set.look_wait = static_cast<int>(config_get_number("LOOK_WAIT", 60));
-    v.set.name_wait = static_cast<int>(config_get_number("NAME_WAIT", 10));
+    v.set.psi_no = static_cast<int>(setting_number(kSetPsiNo));
+    v.set.look_wait = static_cast<int>(setting_number(kSetLookWait));
+    v.set.name_wait = static_cast<int>(setting_number(kSetNameWait));
     int rc = 1;
     if (!line_bid(v)) {
         VLOG_DEBUG(4, 0, "%s_vendor_init: line bid failed, will try later", v.p.prefix);

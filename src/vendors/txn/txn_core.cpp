@@ -6,27 +6,29 @@
 #include "config.h"
 #include "db.h"
 #include "db_txn.h"
+#include "db_settings.h"
 #include "io_gwy/server.h"
 #include "platform/log.h"
 #include "utils/strutils.h"
 #include "vendors/common/room_status.h"
+#include "vendors/txn/txn_settings.h"
 
 static constexpr char kLogSrc[] = "vendors/txn";
 
 void txn_load_settings(TxnVendor& v) {
     TxnState& s = v.s;
-    s.retries = static_cast<int>(config_get_number("MSG_RETRIES", 3));
+    s.retries = static_cast<int>(setting_number(kSetTxnRetries));
     if (s.retries > 3) {
         VLOG_INFO("Reseting message retries to '3', the max %s permits", v.p.brand);
         s.retries = 3;
     }
-    s.psi_no = static_cast<int>(config_get_number("PSI_NO", 0));
-    s.last_name_first = config_get_number("LAST_NAME_FIRST", 0) != 0;
-    s.wait = v.p.answer_wait > 0 ? v.p.answer_wait : static_cast<int>(config_get_number("GALAVU_WAIT_TIMEOUT", 60));
+    s.psi_no = static_cast<int>(setting_number(kSetPsiNo));
+    s.last_name_first = setting_number(kSetLastNameFirst) != 0;
+    s.wait = v.p.answer_wait > 0 ? v.p.answer_wait : static_cast<int>(setting_number(kSetGalavuWait));
     if (s.wait < 1) s.wait = 60;
-    s.flush = static_cast<int>(config_get_number("FLUSHTIMEOUT", 3));
+    s.flush = static_cast<int>(setting_number(kSetTxnFlush));
     if (s.flush < 0) s.flush = 3;
-    s.read = static_cast<int>(config_get_number("PMSCOMMTIMEOUT", 3));
+    s.read = static_cast<int>(setting_number(kSetTxnRead));
     if (s.read < 1) s.read = 3;
     s.queue.clear();
 }
