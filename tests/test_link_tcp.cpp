@@ -297,7 +297,9 @@ TEST_P(LinkTcpConnect, OpenIsBoundedByTheReadTimeout) {
         EXPECT_EQ(pms_fd_client, -1);
         EXPECT_TRUE(log.contains("Unable to connect to remote address '127.0.0.1'"));
     }
-    if (name == "dropping") EXPECT_GE(took, 0.9 * c.timeout_s);
+    if (name == "dropping") {
+        EXPECT_GE(took, 0.9 * c.timeout_s);
+    }
     link_close();
 }
 
