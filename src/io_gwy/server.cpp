@@ -27,8 +27,9 @@ int g_server_port = 0;
 ServerStatus g_status = SERVER_NONE;
 
 // Connections whose answers are collected for a non-blocking writer rather
-// than sent here.
-std::map<int, std::string*> g_capture;
+// than sent here. Per thread: the answer is made on the thread that serves
+// the connection (tests serve on threads of their own).
+thread_local std::map<int, std::string*> g_capture;
 
 // "%02d" into a three-byte field: a value above 99 keeps its first two characters.
 std::string code_text(int value) {
