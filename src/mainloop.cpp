@@ -1,14 +1,16 @@
 #include "mainloop.h"
 
-#include <sys/select.h>
+#include <poll.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "io_gwy/connection.h"
+#include "io_gwy/control_pool.h"
 #include "link.h"
 #include "pms_init.h"
 #include "platform/log.h"
@@ -29,48 +31,56 @@ int g_read_timeouts = 0;
 // Consecutive empty reads after which the link counts as dead.
 constexpr int kMaxReadTimeouts = 10;
 
-void watch(fd_set& set, int fd, int& maxfd) {
-    if (fd < 0) return;
-    if (fd >= FD_SETSIZE) {
-        VLOG_ERROR(1000, "pms_execute: descriptor %d too high to wait on", fd);
-        return;
-    }
-    FD_SET(fd, &set);
-    if (fd > maxfd) maxfd = fd;
-}
+// The wait set: the PMS link, the control port (listening socket and open
+// control connections) and the signal pipe. A vendor driven by the scan alone
+// keeps its link out of the set: a descriptor with data pending would end
+// every wait at once. The link, when present, is always the first entry.
+struct WaitSet {
+    std::vector<pollfd> fds;
+    bool has_link = false;
+    size_t signal_at = 0;
+};
 
-bool ready(const fd_set& set, int fd) { return fd >= 0 && fd < FD_SETSIZE && FD_ISSET(fd, &set); }
-
-// The read set and the highest descriptor in it. A vendor driven by the scan
-// alone keeps its link out of the set: a descriptor with data pending would
-// end every wait at once.
-int buildWaitSet(fd_set& set, bool first) {
-    FD_ZERO(&set);
-    int maxfd = -1;
+void buildWaitSet(WaitSet& w, bool first) {
+    w.fds.clear();
+    w.has_link = false;
     if (pms_fd_client > 0) {
-        if (vendor_traits().waits_on_link) watch(set, pms_fd_client, maxfd);
+        if (vendor_traits().waits_on_link) {
+            w.fds.push_back({pms_fd_client, POLLIN, 0});
+            w.has_link = true;
+        }
     } else if (first) {
         VLOG_DEBUG(4, 1000, "pms_execute: pms_fd_client <= 0, not monitoring");
     }
-    if (pms_fd_server > 0)
-        watch(set, pms_fd_server, maxfd);
-    else if (first)
-        VLOG_DEBUG(4, 1000, "pms_execute: pms_fd_server <= 0, not monitoring");
-    else
-        VLOG_DEBUG(4, 1000, "pms_execute: pms_fd_server <= 0, this may have caused a segfault");
+    if (pms_fd_server <= 0) {
+        if (first)
+            VLOG_DEBUG(4, 1000, "pms_execute: pms_fd_server <= 0, not monitoring");
+        else
+            VLOG_DEBUG(4, 1000, "pms_execute: pms_fd_server <= 0, this may have caused a segfault");
+    }
     // Signals end the wait through this pipe (also one that arrives just
-    // before select is entered).
-    watch(set, pms_signal_wakeup_fd(), maxfd);
-    return maxfd;
+    // before the wait is entered).
+    w.signal_at = w.fds.size();
+    w.fds.push_back({pms_signal_wakeup_fd(), POLLIN, 0});
+    svr_pendingFds(pms_fd_server, w.fds);
 }
 
-timeval remaining(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-    if (left.count() < 0) left = std::chrono::microseconds(0);
-    timeval tv;
-    tv.tv_sec = static_cast<time_t>(left.count() / 1000000);
-    tv.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
-    return tv;
+bool linkReady(const WaitSet& w) { return w.has_link && w.fds[0].revents != 0; }
+bool signalReady(const WaitSet& w) { return w.fds[w.signal_at].fd >= 0 && w.fds[w.signal_at].revents != 0; }
+bool controlReady(const WaitSet& w) {
+    return std::any_of(w.fds.begin() + static_cast<long>(w.signal_at) + 1, w.fds.end(),
+                       [](const pollfd& p) { return p.revents != 0; });
+}
+
+bool stillReadable(int fd) {
+    if (fd != pms_fd_client) return false;
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1;
+}
+
+int msUntil(Clock::time_point t) {
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(ms, 0, 24LL * 3600 * 1000));
 }
 
 // The wait expired: reopen a closed link, then scan (only with a link).
@@ -90,8 +100,8 @@ void onTimeout() {
 }  // namespace
 
 int pms_execute(unsigned postdelay) {
-    fd_set set;
-    int maxfd = buildWaitSet(set, true);
+    WaitSet w;
+    buildWaitSet(w, true);
     if (pms_fd_client <= 0 && pms_fd_server <= 0) {
         VLOG_ERROR(1000, "pms_execute: Both pms_fd_client and pms_fd_server invalid");
         return 0;
@@ -102,12 +112,19 @@ int pms_execute(unsigned postdelay) {
     Clock::time_point deadline = Clock::now() + period;
 
     for (;;) {
-        // The wait also ends when the service manager's keep-alive is due.
+        // Requests that waited for the link during an exchange: it is free now.
+        if (svr_pendingQueued()) {
+            pms_service_GWY();
+            buildWaitSet(w, false);
+        }
+        // The wait also ends when the service manager's keep-alive is due or
+        // a control connection's deadline comes.
         const Clock::time_point wake = pms_service_wake(deadline);
-        timeval tv = remaining(wake);
-        int n = select(maxfd + 1, &set, nullptr, nullptr, &tv);
-        if (n == 0 && wake < deadline) {
-            // Woken for the keep-alive only (sent below).
+        const Clock::time_point control_due = svr_pendingDeadline();
+        int n = poll(w.fds.data(), w.fds.size(), msUntil(std::min(wake, control_due)));
+        if (n == 0 && (wake < deadline || control_due < deadline) && Clock::now() < deadline) {
+            // Woken for the keep-alive (sent below) or a control deadline.
+            pms_service_GWY();
         } else if (n == 0) {
             onTimeout();
             deadline = Clock::now() + period;
@@ -115,23 +132,30 @@ int pms_execute(unsigned postdelay) {
             int err = errno;
             VLOG_ERROR(1000, "pms_execute: main select loop error: %s", strerror(err));
             if (err != EINTR) return 0;
-        } else if (ready(set, pms_fd_server) && pms_fd_server > 0) {
-            // Control connections go first; PMS data waits for the next turn.
-            pms_service_GWY();
-        } else if (vendor_traits().waits_on_link && pms_fd_client > 0 && ready(set, pms_fd_client)) {
-            pms_service_PMS();
-            // Such a vendor's scan waits for POSTDELAY seconds of PMS silence.
-            if (vendor_traits().record_restarts_wait) deadline = Clock::now() + period;
+        } else {
+            // Control connections go first. A request among them may have
+            // read the PMS data itself, so the link is read only when data is
+            // still there.
+            bool link = linkReady(w);
+            if (controlReady(w)) {
+                pms_service_GWY();
+                link = link && stillReadable(w.fds[0].fd);
+            }
+            if (link && pms_fd_client > 0 && vendor_traits().waits_on_link) {
+                pms_service_PMS();
+                // Such a vendor's scan waits for POSTDELAY seconds of PMS silence.
+                if (vendor_traits().record_restarts_wait) deadline = Clock::now() + period;
+            }
         }
-        if (pms_signals_pending() || ready(set, pms_signal_wakeup_fd())) pms_handle_pending_signals();
+        if (pms_signals_pending() || (n > 0 && signalReady(w))) pms_handle_pending_signals();
         pms_service_tick();
-        maxfd = buildWaitSet(set, false);
+        buildWaitSet(w, false);
     }
 }
 
 void pms_service_GWY() {
     VLOG_DEBUG(2, 1000, "pms_service_GWY: enter");
-    svr_serveClient(pms_fd_server);
+    svr_servePending(pms_fd_server, SvrLink::Free);
 }
 
 void pms_service_PMS() {
@@ -142,6 +166,10 @@ void pms_service_PMS() {
         return;
     }
     if (vendor->read_msg) {
+        // What the PMS sends of its own accord may take long (a trickled
+        // record, a resynchronisation): control requests for the link do not
+        // wait beyond one read time-out for it.
+        SvrLinkWaitLimit limit;
         std::string record;
         int n = vendor->read_msg(record);
         VLOG_DEBUG(2, 1000, "pms_service_PMS: PMS_read() ret %d", n);

@@ -6,7 +6,8 @@
 // Returns only on a fatal condition, with 0 (the process exit status).
 int pms_execute(unsigned postdelay);
 
-// One control connection: accept, read its request, answer, close.
+// The control port: new connections accepted, and every open one moved on
+// as far as it goes without blocking.
 void pms_service_GWY();
 // One record from the PMS through the current vendor; eleven empty reads in a
 // row stop the vendor and close the link.

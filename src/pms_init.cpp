@@ -5,8 +5,10 @@
 
 #include "config.h"
 #include "db.h"
+#include "io_gwy/control_pool.h"
 #include "io_gwy/requests.h"
 #include "io_gwy/server.h"
+#include "io_pms/io_wait.h"
 #include "link.h"
 #include "linklog.h"
 #include "platform/daemon.h"
@@ -68,6 +70,13 @@ void installHandlersOnce() {
     g_on_sighup = linklog_reopen;
     g_on_sigpipe = closeLinkOnSigpipe;
     svr_setBillingHook(pms_db_scan_and_post);
+    // Every wait for the PMS serves the control port: an exchange may be
+    // under way then, so only what needs no link is answered at once.
+    io_set_wait_companion({
+        [](std::vector<pollfd>& fds) { svr_pendingFds(pms_fd_server, fds); },
+        [] { svr_servePending(pms_fd_server, SvrLink::Busy); },
+        [] { return svr_pendingDeadline(); },
+    });
     if (pms_install_signal_handlers() != 0) VLOG_ERROR(1000, "pms_init: Unable to install signal handlers");
     VLOG_DEBUG(4, 1000, "pms_init: Setting SIGPIPE handle");
     if (vornDAEMON_InstallHandler(SIGPIPE, handle_sigpipe) != 0)

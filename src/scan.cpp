@@ -10,6 +10,7 @@
 
 #include "config.h"
 #include "db.h"
+#include "io_gwy/control_pool.h"
 #include "io_gwy/server.h"
 #include "platform/log.h"
 #include "platform/mcast.h"
@@ -77,6 +78,18 @@ int keepAlive(VendorDescriptor& vendor) {
 }  // namespace
 
 void pms_db_scan_and_post() {
+    // A real-time billing request answered between two postings must not
+    // start a second run inside this one; this run posts what it would.
+    static bool running = false;
+    if (running) {
+        VLOG_DEBUG(2, 1000, "pms_db_scan_and_post: a run is already under way");
+        return;
+    }
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } guard(running);
     VendorDescriptor* vendor = vendor_current();
     if (!vendor) {
         VLOG_INFO("pms_db_scan_and_post: Skipping DB scan because the PMS is NOT connected");
@@ -111,6 +124,9 @@ void pms_db_scan_and_post() {
                 continue;
             }
             if (isUnmarked(rec)) continue;
+            // Between two postings the link is free: control clients that
+            // are waiting get their answers before the next charge goes out.
+            svr_servePending(pms_fd_server, SvrLink::Free);
             // The vendor (or a signal during its exchange) may have stopped it.
             VendorDescriptor* current = vendor_current();
             if (!current) break;

@@ -130,7 +130,16 @@ struct VendorRequests {
     // 11, 12: set the status text (nullopt: no text); no result
     std::function<void(std::optional<std::string>& status)> check_status;
     std::function<void(std::optional<std::string>& status)> check_db_swap_status;
+
+    // Request subtypes (vendor_request_bit) whose slot never touches the PMS
+    // link: they are answered even while a PMS exchange is under way. The
+    // two status texts come from the vendor's own state for every vendor.
+    uint32_t link_free = (1u << 13) | (1u << 14);
 };
+
+constexpr uint32_t vendor_request_bit(int subtype) {
+    return subtype > 0 && subtype < 32 ? 1u << subtype : 0;
+}
 
 struct VendorDescriptor {
     std::string name;

@@ -1,10 +1,14 @@
 // The PMS link over TCP against a PMS end on 127.0.0.1 driven byte by byte.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "link.h"
 #include "link_env.h"
@@ -223,3 +227,86 @@ TEST_F(LinkTcp, TrafficLogCanBeRotated) {
 }
 
 }  // namespace
+
+namespace {
+
+// A listener whose accept queue is full: the kernel drops further SYNs, as a
+// host behind a silent firewall does.
+class SynDroppingPort {
+public:
+    SynDroppingPort() {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof sa;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&sa), len) != 0 || listen(fd_, 0) != 0) return;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+        port_ = ntohs(sa.sin_port);
+        // Backlog 0 admits one; a few more make sure the queue is full.
+        for (int i = 0; i < 3; ++i) {
+            int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(c, reinterpret_cast<sockaddr*>(&sa), len);
+            fillers_.push_back(c);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ~SynDroppingPort() {
+        for (int c : fillers_) close(c);
+        close(fd_);
+    }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
+
+struct ConnectCase {
+    const char* name;
+    int timeout_s;
+    bool opens;
+    double max_seconds;
+};
+
+class LinkTcpConnect : public ::testing::TestWithParam<ConnectCase> {};
+
+}  // namespace
+
+// Opening the link never takes longer than PMSCOMMTIMEOUT, whatever the far
+// end does with the SYN.
+TEST_P(LinkTcpConnect, OpenIsBoundedByTheReadTimeout) {
+    const ConnectCase& c = GetParam();
+    LogCapture log;
+    LinkEnv env;
+    TcpListener live;
+    RefusingPort refusing;
+    SynDroppingPort dropping;
+    ASSERT_GT(dropping.port(), 0);
+    const std::string name = c.name;
+    const int port = name == "live" ? live.port() : name == "refused" ? refusing.port() : dropping.port();
+    env.configure({"PMSCOMMTYPE=tcp", "PMSCOMMTIMEOUT=" + std::to_string(c.timeout_s),
+                   "PMSCOMMOPTS=127.0.0.1|" + std::to_string(port)});
+    auto t0 = std::chrono::steady_clock::now();
+    int fd = link_open();
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(fd >= 0, c.opens);
+    EXPECT_LT(took, c.max_seconds);
+    if (!c.opens) {
+        EXPECT_EQ(pms_fd_client, -1);
+        EXPECT_TRUE(log.contains("Unable to connect to remote address '127.0.0.1'"));
+    }
+    if (name == "dropping") {
+        EXPECT_GE(took, 0.9 * c.timeout_s);
+    }
+    link_close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, LinkTcpConnect,
+                         ::testing::Values(ConnectCase{"live", 1, true, 0.5}, ConnectCase{"refused", 1, false, 0.5},
+                                           ConnectCase{"dropping", 1, false, 1.6},
+                                           ConnectCase{"dropping", 2, false, 2.6}),
+                         [](const auto& info) {
+                             return std::string(info.param.name) + std::to_string(info.param.timeout_s) + "s";
+                         });

@@ -2,6 +2,7 @@
 #include "settings_core.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "config.h"
 #include "platform/log.h"
@@ -23,6 +25,11 @@ namespace {
 int g_server_fd = -1;
 int g_server_port = 0;
 ServerStatus g_status = SERVER_NONE;
+
+// Connections whose answers are collected for a non-blocking writer rather
+// than sent here. Per thread: the answer is made on the thread that serves
+// the connection (tests serve on threads of their own).
+thread_local std::map<int, std::string*> g_capture;
 
 // "%02d" into a three-byte field: a value above 99 keeps its first two characters.
 std::string code_text(int value) {
@@ -105,6 +112,10 @@ int svr_open() {
     } else {
         g_server_port = port;
     }
+    // Connections are accepted only when poll says one is there; non-blocking
+    // all the same, so one that went away meanwhile cannot hold the loop.
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     g_server_fd = fd;
     svr_setBusy();
     return fd;
@@ -122,17 +133,57 @@ void svr_close() {
 
 int svr_port() { return g_server_port; }
 
+SvrReceive svr_receiveSome(int fd, std::string& buf, bool keep_rest) {
+    while (buf.size() < SVR_MAX_MESSAGE) {
+        char chunk[SVR_MAX_MESSAGE];
+        const size_t room = SVR_MAX_MESSAGE - buf.size();
+        // Peeking first lets exactly the bytes up to ETX be taken, so that
+        // whatever follows stays in the socket for the caller.
+        ssize_t n = recv(fd, chunk, room, MSG_DONTWAIT | (keep_rest ? MSG_PEEK : 0));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return SvrReceive::More;
+            VLOG_ERROR(0, "Error receiving data");
+            VLOG_ERRNO(0, "recv");
+            return SvrReceive::Failed;
+        }
+        if (n == 0) {
+            VLOG_WARN(0, "Client hung up");
+            return SvrReceive::Failed;
+        }
+        const auto* etx = static_cast<const char*>(memchr(chunk, SVR_ETX, static_cast<size_t>(n)));
+        const size_t take = etx ? static_cast<size_t>(etx - chunk) + 1 : static_cast<size_t>(n);
+        if (keep_rest) {
+            ssize_t got;
+            do {
+                got = recv(fd, chunk, take, MSG_DONTWAIT);
+            } while (got < 0 && errno == EINTR);
+            if (got != static_cast<ssize_t>(take)) {
+                VLOG_ERROR(0, "Error receiving data");
+                return SvrReceive::Failed;
+            }
+        }
+        buf.append(chunk, take);
+        if (etx) return SvrReceive::Complete;
+    }
+    return SvrReceive::Complete;
+}
+
 std::optional<ServerMessage> svr_getMessage(int fd) {
     VLOG_DEBUG(4, 0, "in svr_getMessage()");
     if (fd < 0) return std::nullopt;
 
     // The whole message has to arrive within the limit: the deadline is not
     // renewed by each byte, so a client trickling bytes cannot hold the loop.
+    // What is already there is taken at once; the wait is only for the rest.
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(SVR_MESSAGE_TIMEOUT_MS);
     std::string buf;
     buf.reserve(SVR_MAX_MESSAGE);
-    while (buf.size() < SVR_MAX_MESSAGE) {
+    for (;;) {
+        SvrReceive got = svr_receiveSome(fd, buf, true);
+        if (got == SvrReceive::Failed) return std::nullopt;
+        if (got == SvrReceive::Complete) break;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() < 0) left = std::chrono::milliseconds(0);
         pollfd pfd{fd, POLLIN, 0};
@@ -141,30 +192,18 @@ std::optional<ServerMessage> svr_getMessage(int fd) {
             VLOG_WARN(0, "Client connection hung up");
             return std::nullopt;
         }
-        if (r < 0) {
-            if (errno == EINTR) continue;
+        if (r < 0 && errno != EINTR) {
             VLOG_ERROR(0, "Error on server-side select()");
             VLOG_ERRNO(0, "select");
             return std::nullopt;
         }
-        char c = 0;
-        ssize_t n = recv(fd, &c, 1, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            VLOG_ERROR(0, "Error receiving data");
-            VLOG_ERRNO(0, "recv");
-            return std::nullopt;
-        }
-        if (n == 0) {
-            VLOG_WARN(0, "Client hung up");
-            return std::nullopt;
-        }
-        buf.push_back(c);
-        if (c == SVR_ETX) break;
     }
+    return svr_takeMessage(buf);
+}
 
+std::optional<ServerMessage> svr_takeMessage(const std::string& received) {
     // As text: a zero byte ends it, so a frame with one inside has no end marker.
-    std::string_view text(buf.c_str());
+    std::string_view text(received.c_str());
     size_t stx = text.find(SVR_STX);
     if (stx == std::string_view::npos) {
         VLOG_ERROR(0, "Unable to find beginning message marker");
@@ -224,6 +263,10 @@ int svr_sendMessage(int fd, const ServerMessage& msg) {
     if (msg.type.empty() || msg.subtype.empty()) return 0;
     const std::string frame = svr_frame(msg);
     VLOG_DEBUG(2, 0, "Sending '%s'", frame.c_str());
+    if (auto it = g_capture.find(fd); it != g_capture.end()) {
+        *it->second += frame;
+        return 1;
+    }
 
     size_t sent = 0;
     while (sent < frame.size()) {
@@ -242,6 +285,13 @@ int svr_sendMessage(int fd, const ServerMessage& msg) {
         sent += static_cast<size_t>(n);
     }
     return 1;
+}
+
+void svr_captureOutput(int fd, std::string* sink) {
+    if (sink)
+        g_capture[fd] = sink;
+    else
+        g_capture.erase(fd);
 }
 
 int svr_sendReply(int fd, int code, std::string_view text) {

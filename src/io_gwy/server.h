@@ -38,10 +38,22 @@ void svr_close();
 // The bound port while the socket is open (CONTROLPORT=0: the kernel's pick), else 0.
 int svr_port();
 
+enum class SvrReceive { Complete, More, Failed };
+// Appends what `fd` holds now, without waiting, up to and including ETX or
+// until `buf` holds the 1024-byte limit. Complete: the message is whole;
+// More: the socket is drained for now; Failed: closed or broken (logged).
+// With `keep_rest`, bytes after ETX stay unread in the socket.
+SvrReceive svr_receiveSome(int fd, std::string& buf, bool keep_rest);
 // One message read from a connected socket, or nullopt (logged).
 std::optional<ServerMessage> svr_getMessage(int fd);
+// The message in bytes received up to its ETX (or the 1024-byte limit); bytes
+// before STX are skipped. nullopt (logged) when there is no valid frame.
+std::optional<ServerMessage> svr_takeMessage(const std::string& received);
 // 1 when every byte was sent, 0 otherwise.
 int svr_sendMessage(int fd, const ServerMessage& msg);
+// While a sink is set for `fd`, every message sent to it is appended there
+// instead (the connection's own writer sends it); nullptr ends that.
+void svr_captureOutput(int fd, std::string* sink);
 // Codes are "%02d" of each value, cut to two characters.
 ServerMessage svr_newMessage(int type, int subtype, std::string_view data);
 // 1 with the three values set, 0 when the codes are not two digits each.

@@ -1,4 +1,5 @@
 #include "io_pms/io_common.h"
+#include "io_pms/io_wait.h"
 
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <charconv>
 #include <ctime>
@@ -54,16 +56,9 @@ void ioc_datagram_end(int fd) {
 
 int ioc_wait_readable(int fd, int timeout) {
     if (fd == g_rest.fd && g_rest.left() > 0) return 1;
-    for (;;) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(fd, &readable);
-        timeval tv{timeout, 0};
-        int n = select(fd + 1, &readable, nullptr, nullptr, &tv);
-        // A signal handler that only records its signal must not break the link.
-        if (n < 0 && errno == EINTR) continue;
-        return n < 0 ? -1 : (n == 0 ? 0 : 1);
-    }
+    // A signal handler that only records its signal must not break the link;
+    // the control port is served while the link is silent.
+    return io_wait_readable_serving(fd, std::clamp(timeout, 0, INT_MAX / 1000) * 1000);
 }
 
 int ioc_read_nbytes(int fd, int timeout, std::string& out, int count) {

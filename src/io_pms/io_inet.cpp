@@ -4,10 +4,14 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -132,9 +136,38 @@ private:
     int fd_;
 };
 
+// connect() on a non-blocking socket, waiting at most `timeout_s` seconds for
+// it to complete; 0 connected, -1 with errno set (ETIMEDOUT when the time ran out).
+int connect_within(int fd, const sockaddr_in& remote, unsigned timeout_s) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0) return 0;
+    if (errno != EINPROGRESS && errno != EINTR) return -1;
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::seconds(std::min(timeout_s, 24u * 3600));
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        int n = poll(&p, 1, static_cast<int>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) continue;
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) return -1;
+        if (err != 0) {
+            errno = err;
+            return -1;
+        }
+        return 0;
+    }
+}
+
 }  // namespace
 
-int io_inet_connect(int type, const sockaddr_in& local, const sockaddr_in& remote) {
+int io_inet_connect(int type, const sockaddr_in& local, const sockaddr_in& remote, unsigned timeout_s) {
     const bool tcp = type == SOCK_STREAM;
     SocketGuard sock(socket(AF_INET, type | SOCK_CLOEXEC, 0));
     if (sock.get() < 0) {
@@ -152,18 +185,20 @@ int io_inet_connect(int type, const sockaddr_in& local, const sockaddr_in& remot
             VLOG_ERROR(1000, "Unable to bind to local address '%s' - %s", address.c_str(), strerror(errno));
         return -1;
     }
-    if (connect(sock.get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) < 0) {
+    // Non-blocking before the connect: a PMS host that drops SYNs must not
+    // hold the daemon for the system's two-minute connect time-out.
+    int flags = fcntl(sock.get(), F_GETFL);
+    if (flags < 0 || fcntl(sock.get(), F_SETFL, flags | O_NONBLOCK) < 0) {
+        VLOG_ERRNO(1000, tcp ? "Unable to set non-blocking mode on TCP socket"
+                             : "Unable to set non-blocking mode on UDP socket");
+        return -1;
+    }
+    if (connect_within(sock.get(), remote, timeout_s) < 0) {
         std::string address = io_endpoint_address(remote);
         if (tcp)
             VLOG_ERRNO(1000, "Unable to connect to remote address '%s' [%d]", address.c_str(), errno);
         else
             VLOG_ERRNO(1000, "Unable to connect to remote address '%s'", address.c_str());
-        return -1;
-    }
-    int flags = fcntl(sock.get(), F_GETFL);
-    if (flags < 0 || fcntl(sock.get(), F_SETFL, flags | O_NONBLOCK) < 0) {
-        VLOG_ERRNO(1000, tcp ? "Unable to set non-blocking mode on TCP socket"
-                             : "Unable to set non-blocking mode on UDP socket");
         return -1;
     }
     return sock.release();
@@ -184,7 +219,7 @@ bool io_inet_init(const EndpointTexts& texts, InetLink& link) {
 }
 
 int io_inet_open(int type, InetLink& link) {
-    link.fd = io_inet_connect(type, link.local, link.remote);
+    link.fd = io_inet_connect(type, link.local, link.remote, link.timeout);
     return link.fd;
 }
 

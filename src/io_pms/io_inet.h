@@ -37,10 +37,10 @@ std::optional<sockaddr_in> io_parse_local_endpoint(const EndpointTexts& texts);
 std::string io_endpoint_address(const sockaddr_in& ep);
 int io_endpoint_port(const sockaddr_in& ep);
 
-// Socket of `type` (SOCK_STREAM: TCP, SOCK_DGRAM: UDP) bound to `local`,
-// connected to `remote` (a blocking connect, the system's own time-out) and
-// then made non-blocking. The descriptor, or -1 with nothing left open.
-int io_inet_connect(int type, const sockaddr_in& local, const sockaddr_in& remote);
+// Non-blocking socket of `type` (SOCK_STREAM: TCP, SOCK_DGRAM: UDP) bound to
+// `local` and connected to `remote` within `timeout_s` seconds
+// (PMSCOMMTIMEOUT). The descriptor, or -1 with nothing left open.
+int io_inet_connect(int type, const sockaddr_in& local, const sockaddr_in& remote, unsigned timeout_s);
 
 // Fills `link` from PMSCOMMOPTS, PMSCOMMSRCOPTS and PMSCOMMTIMEOUT; false (the
 // reason logged) on any error.

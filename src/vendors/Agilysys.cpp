@@ -193,6 +193,7 @@ VendorDescriptor agilysys_vendor_descriptor() {
 
     VendorRequests& r = d.requests;
     r.check_room_status = agilysys_handle_check_room_status;
+    r.link_free |= vendor_request_bit(1);  // from the occupancy table
     r.post_charge = agilysys_handle_post_charge;
     vendor_fill_unserved(r,
                          {

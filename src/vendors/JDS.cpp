@@ -323,6 +323,7 @@ VendorDescriptor jds_vendor_descriptor() {
 
     VendorRequests& r = d.requests;
     r.check_room_status = jds_handle_check_room_status;
+    r.link_free |= vendor_request_bit(1);  // from the occupancy table
     r.retrieve_guest_folio = [&st](const std::string& room, const std::string&, int32_t, int32_t, int32_t& count,
                                    std::vector<std::string>& lines, std::string& reply) {
         return jds_handle_retrieve_guest_folio(st, room, count, lines, reply);

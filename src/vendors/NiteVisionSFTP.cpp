@@ -195,6 +195,7 @@ VendorDescriptor nv_vendor_descriptor() {
     d.name = "NiteVisionSFTP 1-way";
     VendorRequests& r = d.requests;
     r.check_room_status = nv_handle_check_room_status;
+    r.link_free |= vendor_request_bit(1);  // from the occupancy table
     r.check_out_room = [](const std::string& room, const std::string&, std::string&) {
         return unserved("nv_handle_check_out_room", room);
     };

@@ -53,6 +53,8 @@ VendorDescriptor fias_descriptor(FiasVendor& v) {
     }
 
     VendorRequests& r = d.requests;
+    // Room status and guest information come from the occupancy table.
+    r.link_free |= vendor_request_bit(1) | vendor_request_bit(5);
     r.check_room_status = [&v](const std::string& room, int32_t& status, std::string& reply) {
         return fias_handle_check_room_status(v, room, status, reply);
     };

@@ -33,6 +33,7 @@ VendorDescriptor line_vendor_descriptor(LineVendor& v) {
 
     VendorRequests& r = d.requests;
     r.check_room_status = line_check_room_status;
+    r.link_free |= vendor_request_bit(1);  // from the occupancy table
     // A refusal the PMS will never take back counts as posted for the caller.
     r.post_charge = [&v](const PMSPostInfo& post, std::string& reply) {
         return line_post_charge(v, post, reply) == PostOutcome::Failed ? ReqResult::Failed : ReqResult::Ok;

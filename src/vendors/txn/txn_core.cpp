@@ -243,6 +243,7 @@ VendorDescriptor txn_descriptor(TxnVendor& v, const std::vector<std::pair<std::s
     }
     VendorRequests& r = d.requests;
     r.check_room_status = check_room_status;
+    r.link_free |= vendor_request_bit(1);  // from the occupancy table
     r.check_status = [&v](std::optional<std::string>& status) {
         status = strFormat("%s^%ld", v.s.last_code.c_str(), static_cast<long>(v.s.last_code_time));
     };
