@@ -36,6 +36,11 @@ protected:
             EXPECT_LE(s.daemon().countLog("BILLING posted " + seq + " "), 1);
         }
     }
+    // The simulator's guests in the database, as after the PMS's resync.
+    void loadGuests(E2eSystem& s) {
+        s.sim().command("resync");
+        ASSERT_TRUE(s.waitValue("SELECT count(*) FROM pms_guests WHERE pms_is_stale = 0", "2", 15000)) << s.why();
+    }
     // A check-in is stored and a new charge posted once.
     void expectServing(E2eSystem& s, const std::string& amount) {
         s.sim().command("checkin 103 1009 Serving Again");
@@ -64,6 +69,7 @@ TEST_P(FaultMatrix, NothingPostedTwiceNothingLostServingAfterwards) {
     switch (c.fault) {
         case Fault::GarbageOnTheLine: {
             ASSERT_TRUE(s.start(kHotel)) << s.why();
+            loadGuests(s);
             for (const char* junk : {"send GI|", "send ZZ|RN101|", "send GO|RNxx'; DROP TABLE pms_guests; --|",
                                      "send GC|RO101|", "send PA|ASOK|RN999|P#4242|", "send ||||||||"})
                 s.sim().command(junk);
@@ -71,6 +77,10 @@ TEST_P(FaultMatrix, NothingPostedTwiceNothingLostServingAfterwards) {
         }
         case Fault::DatabaseRestartMidCycle: {
             ASSERT_TRUE(s.start(kHotel)) << s.why();
+            loadGuests(s);
+            ASSERT_TRUE(s.waitValue("SELECT ses_posted_flag FROM session_info WHERE ses_seq_no = " + charges[0].first,
+                                    "1", 20000))
+                << s.why();
             ASSERT_TRUE(cluster.stop()) << cluster.error();
             s.sim().command("checkout 101");
             ASSERT_TRUE(s.daemon().waitLog("record held until it is back", 15000)) << s.why();
@@ -90,6 +100,7 @@ TEST_P(FaultMatrix, NothingPostedTwiceNothingLostServingAfterwards) {
             size_t mark = s.sim().proc().mark();
             ASSERT_TRUE(s.daemon().startWith(readFile(s.daemon().configPath())));
             ASSERT_TRUE(s.sim().waitFor("-- link up", 20000, mark)) << s.why();
+            loadGuests(s);
             break;
         }
     }

@@ -129,6 +129,7 @@ TEST(E2eResilience, GuestRecordsDuringADatabaseOutageAreAppliedAfterIt) {
     E2eSystem s(false, &cluster.server());
     PG_REQUIRE(s.db());
     ASSERT_TRUE(s.start("room 101 102 103 104\nguest 101 1001 Smith John\nguest 102 1002 Garcia Maria\n")) << s.why();
+    s.sim().command("resync");
     ASSERT_TRUE(s.waitValue("SELECT count(*) FROM pms_guests WHERE pms_is_stale = 0", "2", 10000)) << s.why();
 
     ASSERT_TRUE(cluster.stop()) << cluster.error();
