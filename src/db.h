@@ -27,6 +27,10 @@ int db_disconnect();
 PGconn* db_handle();
 // 0 when usable, -1 when lost and the one reset failed.
 int db_check_connection(PGconn* conn);
+// The daemon's connection exists and answers (after a reset when it had dropped).
+bool db_available();
+// A connection was made and is unreachable now, even after a reset.
+bool db_lost();
 // A statement that returns rows: the result, or an empty one on failure.
 DbResult db_query(const char* sql, int64_t* rows, int64_t* fields);
 // A statement whose outcome is a count: affected rows, or -1 on failure.

@@ -87,6 +87,10 @@ int db_check_connection(PGconn* conn) {
     return -1;
 }
 
+bool db_available() { return g_conn && db_check_connection(g_conn.get()) == 0; }
+
+bool db_lost() { return g_conn && db_check_connection(g_conn.get()) != 0; }
+
 DbResult db_query(const char* sql, int64_t* rows, int64_t* fields) {
     if (sql == nullptr) {
         VLOG_ERROR(480, "Attempted to execute NULL database query");

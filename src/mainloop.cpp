@@ -94,6 +94,8 @@ void onTimeout() {
         }
     }
     g_last_scan = time(nullptr);
+    // Guest records held while the database was away go in before anything new.
+    vendor_replay_held();
     pms_db_scan_and_post();
 }
 

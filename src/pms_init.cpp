@@ -14,6 +14,7 @@
 #include "platform/daemon.h"
 #include "platform/log.h"
 #include "platform/mcast.h"
+#include "post_journal.h"
 #include "scan.h"
 #include "service.h"
 #include "signals.h"
@@ -117,6 +118,15 @@ int openLinkAndVendor() {
     return 1;
 }
 
+// Once the lock is ours no other daemon writes the journal; opened again
+// only when POSTJOURNAL names another file.
+void openPostJournal() {
+    static std::string opened;
+    const std::string path = setting_text(kSetPostJournal).value_or(post_journal_default_path(g_lockfile));
+    if (path == opened) return;
+    if (post_journal_open(path)) opened = path;
+}
+
 }  // namespace
 
 int pms_init() {
@@ -126,7 +136,11 @@ int pms_init() {
         VLOG_ERROR(1000, "pms_init: Error daemonizing PMS");
         return 0;
     }
+    openPostJournal();
     if (!db_connect()) return 0;
+    // Charges a previous run posted but could not mark are marked now,
+    // before anything can post them again.
+    post_journal_mark_pending([](const PMSPostInfo& rec) { return db_mark_posted(rec, 1) != 0; });
     installHandlersOnce();
     startMulticast();
 

@@ -3,10 +3,8 @@
 
 #include <syslog.h>
 
-#include <algorithm>
 #include <cmath>
 #include <ctime>
-#include <vector>
 
 #include "config.h"
 #include "db.h"
@@ -14,6 +12,7 @@
 #include "io_gwy/server.h"
 #include "platform/log.h"
 #include "platform/mcast.h"
+#include "post_journal.h"
 #include "state.h"
 #include "vendor.h"
 
@@ -21,19 +20,11 @@ static constexpr char kLogSrc[] = "scan";
 
 namespace {
 
-// Charges the PMS took whose posted mark could not be written. Their rows
-// still read as unposted, so they are kept here, marked again at every run
+// Charges the PMS took whose posted mark could not be written still read
+// as unposted: the journal holds them, they are marked again at every run
 // and never offered to the PMS a second time.
-std::vector<PMSPostInfo> g_unmarked;
-
-bool isUnmarked(const PMSPostInfo& rec) {
-    return std::any_of(g_unmarked.begin(), g_unmarked.end(), [&](const PMSPostInfo& u) {
-        return u.type == rec.type && u.db_seqno == rec.db_seqno;
-    });
-}
-
 void remarkPosted() {
-    std::erase_if(g_unmarked, [](const PMSPostInfo& u) { return db_mark_posted(u, 1) != 0; });
+    post_journal_mark_pending([](const PMSPostInfo& u) { return db_mark_posted(u, 1) != 0; });
 }
 
 // "%F,%T" of local `t`, as the BILLING line carries it.
@@ -59,10 +50,14 @@ bool postOne(VendorDescriptor& vendor, const PMSPostInfo& rec) {
     VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: Successful post amt[%0.2f], loc[%s], seq[%ld]",
                static_cast<double>(rec.charge), rec.room.c_str(), static_cast<long>(rec.db_seqno));
     time_t now = time(nullptr);
-    if (!db_mark_posted(rec, 1)) {
+    // Durable before the mark is tried: a daemon that dies between the two
+    // marks the charge at its next start instead of posting it again.
+    post_journal_add(rec);
+    if (db_mark_posted(rec, 1)) {
+        post_journal_done(rec);
+    } else {
         VLOG_ERROR(1000, "pms_db_scan_and_post: posted charge seq[%ld] could not be marked; it will not be posted again",
                    static_cast<long>(rec.db_seqno));
-        g_unmarked.push_back(rec);
     }
     vornMSG_Syslog(LOG_INFO, "BILLING posted %ld %s %s %0.2f %s", static_cast<long>(rec.db_seqno),
                    billingStamp(now).c_str(), rec.room.c_str(), static_cast<double>(rec.charge),
@@ -123,7 +118,7 @@ void pms_db_scan_and_post() {
                 db_mark_posted(rec, 1);
                 continue;
             }
-            if (isUnmarked(rec)) continue;
+            if (post_journal_holds(rec)) continue;
             // Between two postings the link is free: control clients that
             // are waiting get their answers before the next charge goes out.
             svr_servePending(pms_fd_server, SvrLink::Free);

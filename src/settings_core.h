@@ -15,6 +15,8 @@ inline constexpr Setting kSetMcastPort{"PMSMCAST_PORT", SettingForm::Number, "56
                                        "UDP port of the multicast announcements", 5657};
 inline constexpr Setting kSetPostZero{"POST_ZERO_CHARGE", SettingForm::FlagUnlessZero, "on",
                                       "post charges of 0.00 to the PMS (\"0\" turns it off)"};
+inline constexpr Setting kSetPostJournal{"POSTJOURNAL", SettingForm::Text, "the lock file's path + .postjournal",
+                                        "file where charges the PMS took wait for their posted mark"};
 
 inline constexpr Setting kSetCommType{"PMSCOMMTYPE", SettingForm::Choice, "required",
                                       "transport of the PMS link", 0, "TCP|UDP|RS232|SFTP"};
@@ -34,7 +36,7 @@ inline constexpr Setting kSetControlAddr{"CONTROLADDR", SettingForm::Address, "a
                                          "IPv4 address the control port binds to"};
 
 inline constexpr Setting kCoreSettings[] = {kSetPostDelay, kSetVendor, kSetLanIp, kSetMcastIp, kSetMcastPort,
-                                            kSetPostZero};
+                                            kSetPostZero, kSetPostJournal};
 inline constexpr Setting kLinkSettings[] = {kSetCommType, kSetCommOpts, kSetCommSrcOpts, kSetCommTimeout,
                                             kSetLinkLog};
 inline constexpr Setting kServerSettings[] = {kSetControlPort, kSetControlAddr};

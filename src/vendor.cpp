@@ -1,5 +1,7 @@
 #include "vendor.h"
 
+#include "db.h"
+#include "held_records.h"
 #include "platform/log.h"
 
 static constexpr char kLogSrc[] = "vendor";
@@ -110,6 +112,32 @@ const VendorTraits& vendor_traits() {
     return g_current ? kVendorRegistry[g_current_id].traits : kDefaults;
 }
 
+namespace {
+
+int dispatch(const std::string& record, const std::string& code) {
+    for (const VendorCommand& cmd : g_current->commands) {
+        if (cmd.code != code) continue;
+        if (!cmd.handler) {
+            VLOG_DEBUG(4, 0, "vendor_handle_data: null function defined for %s messages",
+                       code.c_str());
+            return 1;
+        }
+        VLOG_DEBUG(4, 0, "vendor_handle_data: found appropriate vendor function");
+        return cmd.handler(record);
+    }
+    VLOG_INFO("Unhandled message type '%s'", code.c_str());
+    return 0;
+}
+
+}  // namespace
+
+void vendor_replay_held() {
+    if (!g_current || !g_current->parse_cmd) return;
+    held_records_replay(db_available, [](const std::string& record) {
+        if (const std::optional<std::string> code = g_current->parse_cmd(record)) dispatch(record, *code);
+    });
+}
+
 int vendor_handle_data(const std::string& record) {
     VLOG_DEBUG(4, 0, "Entering vendor_handle_data; data = '%s'", record.c_str());
 
@@ -126,20 +154,14 @@ int vendor_handle_data(const std::string& record) {
         return 0;
     }
     VLOG_DEBUG(4, 0, "Searching for command handler for %s", code->c_str());
-
-    for (const VendorCommand& cmd : g_current->commands) {
-        if (cmd.code != *code) continue;
-        if (!cmd.handler) {
-            VLOG_DEBUG(4, 0, "vendor_handle_data: null function defined for %s messages",
-                       code->c_str());
-            return 1;
-        }
-        VLOG_DEBUG(4, 0, "vendor_handle_data: found appropriate vendor function");
-        return cmd.handler(record);
+    // A guest record must not be lost to a database outage, nor overtake
+    // the ones held during it.
+    if (held_record_code(*code)) {
+        if (db_lost()) return held_records_push(*code, record) ? 1 : 0;
+        vendor_replay_held();
+        if (held_records_count() > 0) return held_records_push(*code, record) ? 1 : 0;
     }
-
-    VLOG_INFO("Unhandled message type '%s'", code->c_str());
-    return 0;
+    return dispatch(record, *code);
 }
 
 void vendor_stop() {

@@ -179,6 +179,8 @@ int vendor_init(std::string_view name);
 VendorDescriptor* vendor_current();
 // Non-zero when the record was handled.
 int vendor_handle_data(const std::string& record);
+// Applies the guest records held during a database outage, once it is back.
+void vendor_replay_held();
 // Runs the current vendor's close and deselects it.
 void vendor_stop();
 // XOR of every byte of `text`, 0-255 (0 for an empty text).

@@ -12,6 +12,15 @@
 #include "platform/log.h"
 #include "utils/strutils.h"
 
+// clang before 15 leaves a consteval call in a default member initialiser
+// unevaluated and the link fails; there the check runs as constexpr (the
+// GCC build still enforces it).
+#if defined(__clang__) && __clang_major__ < 15
+#define VORN_FMT_CHECKED constexpr
+#else
+#define VORN_FMT_CHECKED consteval
+#endif
+
 namespace fmt_detail {
 
 enum class Kind { Int, Long, Double, CString, Char, Bad };
@@ -35,7 +44,7 @@ consteval Kind kind_of() {
 
 // The kind each conversion of `f` takes, in order; false when `f` does not
 // take exactly `kinds`. Flags, width and precision are skipped ('*' is refused).
-consteval bool matches(const char* f, const Kind* kinds, std::size_t n) {
+VORN_FMT_CHECKED bool matches(const char* f, const Kind* kinds, std::size_t n) {
     std::size_t used = 0;
     for (std::size_t i = 0; f[i] != '\0'; ++i) {
         if (f[i] != '%') continue;
@@ -91,7 +100,7 @@ template <class... Args>
 class FmtText {
   public:
     // Not explicit: a profile writes its texts as plain literals.
-    consteval FmtText(const char* text) : text_(text) {
+    VORN_FMT_CHECKED FmtText(const char* text) : text_(text) {
         constexpr fmt_detail::Kind kinds[sizeof...(Args) + 1] = {fmt_detail::kind_of<Args>()...,
                                                                  fmt_detail::Kind::Bad};
         if (!fmt_detail::matches(text, kinds, sizeof...(Args)))

@@ -12,6 +12,7 @@
 #include "platform/log.h"
 #include "utils/strutils.h"
 #include "vendor.h"
+#include "vendors/agilysys/agilysys_record.h"
 #include "vendors/common/stx_frame.h"
 #include "vendors/common/field_check.h"
 #include "vendors/common/unserved.h"
@@ -23,7 +24,6 @@ namespace {
 
 constexpr int kReadTimeout = 5;  // seconds, for each part of a frame
 constexpr char kCode[] = "CI";
-constexpr size_t kCiFields = 9;
 // The LRC covers the text alone, without the ETX; some interfaces end the
 // frame with LF or CR instead.
 constexpr FrameRules kFrames{.lrc = true, .lrc_covers_etx = false, .lf_as_lrc = true, .cr_as_lrc = true};
@@ -114,48 +114,13 @@ std::optional<std::string> agilysys_vendor_parse_cmd(AgilysysState& st, const st
 int agilysys_vendor_cmd_checkin(const std::string& record) {
     if (record.size() <= 9) return 0;
     VLOG_DEBUG(2, 0, "Received CI '%s'", record.c_str());
-    const std::string now_text = db_local_time_text(time(nullptr));
-
-    // Names in the PMS's own character set (Latin-1) become UTF-8.
-    std::vector<std::string> f = strSplit(pms_text_to_utf8(record), ",");
-    if (f.empty()) {
-        VLOG_ERROR(0,
-                   "Unable to parse the incoming Checkin message into the individual tokens! Message = '%s', "
-                   "delimiter = '%c'",
-                   record.c_str(), ',');
-        return 0;
-    }
-    if (f.size() != kCiFields) {
-        VLOG_ERROR(0, "Incoming message has the wrong number of fields! [%s]", record.c_str());
-        return 0;
-    }
-    const std::string& room = f[5];
-    // Without a room the check-in would check out and add nothing that exists.
-    if (room.empty()) {
-        VLOG_ERROR(0, "Incoming check-in names no room! [%s]", record.c_str());
-        return 0;
-    }
-    // A text the database cannot take would be stored empty, or fail the
-    // insert after the room was already checked out.
-    for (auto [index, tag] : {std::pair{5, "room"}, {0, "guest number"}, {7, "last name"}, {8, "first name"},
-                              {2, "arrival"}, {3, "departure"}})
-        if (!db_text_storable(f[index], tag, "check-in record")) return 0;
-    PmsGuest g;
-    g.room = room;
-    g.guest_no = f[0];
-    g.first = f[8];
-    g.last = f[7];
-    g.arrival = f[2] + " 00:00:00";
-    g.departure = f[3] + " 23:59:59";
-    g.created = now_text;
-    g.no_post = "0";
-    g.resort_fee = "0";
-    g.user_count = -1;
-
+    const std::optional<PmsGuest> g = agilysys_checkin_guest(record, db_local_time_text(time(nullptr)));
+    if (!g) return 0;
+    const std::string& room = g->room;
     VLOG_DEBUG(2, 0, "Recieved CI for room '%s'", room.c_str());
     // Only guests whose departure has passed leave the room.
     db_pms_guests_mark_room_stale(room, 1);
-    return db_pms_guests_add(g);
+    return db_pms_guests_add(*g);
 }
 
 int agilysys_vendor_init() {

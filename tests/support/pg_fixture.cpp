@@ -130,6 +130,18 @@ bool PgPrivateCluster::restart() {
     return r.status == 0;
 }
 
+bool PgPrivateCluster::stop() {
+    RunResult r = runProgram({kPgtmp, "stop", dir_.path()}, {}, kPgtmpTimeoutMs);
+    if (r.status != 0) error_ = "scripts/pgtmp stop failed: " + r.err;
+    return r.status == 0;
+}
+
+bool PgPrivateCluster::start() {
+    RunResult r = runProgram({kPgtmp, "resume", dir_.path()}, {}, kPgtmpTimeoutMs);
+    if (r.status != 0) error_ = "scripts/pgtmp resume failed: " + r.err;
+    return r.status == 0;
+}
+
 PgTestDb::PgTestDb(const PgServer& server) : server_(server), name_(uniqueName()) {
     if (server_.host.empty()) {
         error_ = pgSetupError().empty() ? "no server" : pgSetupError();

@@ -42,6 +42,9 @@ public:
     const std::string& error() const { return error_; }
     // pg_ctl restart (as the postgres user when run as root); true when it came back.
     bool restart();
+    // Stops the server, and starts it again on the same port.
+    bool stop();
+    bool start();
 
 private:
     TempDir dir_;

@@ -238,7 +238,7 @@ VendorDescriptor txn_descriptor(TxnVendor& v, const std::vector<std::pair<std::s
     d.name = v.p.name;
     for (const auto& [code, fn] : handlers) {
         VendorCmdHandler h;
-        if (fn) h = [&v, fn](const std::string& rec) { return fn(v, rec); };
+        if (fn) h = [&v, fn = fn](const std::string& rec) { return fn(v, rec); };
         d.commands.push_back({code, std::move(h)});
     }
     VendorRequests& r = d.requests;
