@@ -9,6 +9,7 @@
 #include <string>
 
 #include "io_gwy/connection.h"
+#include "io_pms/io_common.h"
 #include "link.h"
 #include "pms_init.h"
 #include "platform/log.h"
@@ -104,8 +105,16 @@ int pms_execute(unsigned postdelay) {
     for (;;) {
         // The wait also ends when the service manager's keep-alive is due.
         const Clock::time_point wake = pms_service_wake(deadline);
-        timeval tv = remaining(wake);
+        // Records already received with an earlier one wait in the link's
+        // buffer, where select cannot see them: do not sleep on them.
+        const bool kept = vendor_traits().waits_on_link && pms_fd_client > 0 && pms_fd_client < FD_SETSIZE &&
+                          ioc_pending(pms_fd_client) > 0;
+        timeval tv = kept ? timeval{0, 0} : remaining(wake);
         int n = select(maxfd + 1, &set, nullptr, nullptr, &tv);
+        if (kept && n >= 0) {
+            FD_SET(pms_fd_client, &set);
+            n += n == 0 ? 1 : 0;
+        }
         if (n == 0 && wake < deadline) {
             // Woken for the keep-alive only (sent below).
         } else if (n == 0) {
