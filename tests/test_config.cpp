@@ -115,7 +115,9 @@ TEST_P(SecondsSetting, ReadAndChecked) {
     const SecondsCase& c = GetParam();
     load(c.value ? std::string("FLUSHTIMEOUT=") + c.value + "\n" : std::string("POSTDELAY=1\n"));
     EXPECT_EQ(setting_millis(kSetFlushTimeout), c.ms);
-    if (c.value) EXPECT_EQ(!setting_invalid(kSetFlushTimeout, c.value).has_value(), c.valid);
+    if (c.value) {
+        EXPECT_EQ(!setting_invalid(kSetFlushTimeout, c.value).has_value(), c.valid);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, SecondsSetting,

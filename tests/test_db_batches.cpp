@@ -7,6 +7,7 @@
 
 #include "db.h"
 #include "logcapture.h"
+#include "platform/log.h"
 #include "pg_fixture.h"
 
 namespace {
@@ -99,7 +100,8 @@ TEST_F(DbBatches, PreparedOncePerConnectionAndAfterLoss) {
     addCharges(1);
     int64_t count = 0;
     auto list = db_scan_unposted(&count);
-    ASSERT_TRUE(list && count == 1);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(count, 1);
     LogCapture log;
     VORN_MSG_DEBUG_LEVEL = 4;
     EXPECT_EQ(db_mark_posted((*list)[0], 1), 1);
