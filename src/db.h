@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -35,6 +36,17 @@ bool db_lost();
 DbResult db_query(const char* sql, int64_t* rows, int64_t* fields);
 // A statement whose outcome is a count: affected rows, or -1 on failure.
 long db_command(const char* sql);
+// A statement the daemon runs often: prepared on the connection at its first
+// use (again after a reconnect) and run with its values as parameters $1..$n,
+// sent as text. `name` is unique among them.
+struct DbStatement {
+    const char* name;
+    const char* sql;
+};
+// As db_query and db_command, for a prepared statement.
+DbResult db_query_prepared(const DbStatement& st, std::initializer_list<std::string_view> params, int64_t* rows,
+                           int64_t* fields);
+long db_command_prepared(const DbStatement& st, std::initializer_list<std::string_view> params);
 // Escaped copy for use between single quotes; nullopt for an empty text,
 // an escaping error, or a text above 32,767 bytes.
 std::optional<std::string> db_escape_string(std::string_view text);
@@ -98,6 +110,30 @@ PMSPostInfo pms_post_info_new(PMSPostInfo tmpl);
 // The unposted charges of this instance; nullopt on a database failure.
 std::optional<PMSPostInfoList> db_scan_unposted(int64_t* count);
 std::optional<PMSPostInfoList> db_scan_standard(int64_t* count, const std::string& cutoff, int effective_only);
+// The same charges as db_scan_unposted, in the same order, read from the
+// server `batch` rows at a time so that a long backlog never sits in memory
+// whole. Marking a record posted while the scan is open is fine.
+class ChargeScan {
+public:
+    static constexpr size_t kDefaultBatch = 256;
+    ChargeScan() = default;
+    ChargeScan(const ChargeScan&) = delete;
+    ChargeScan& operator=(const ChargeScan&) = delete;
+    ~ChargeScan() { close(); }
+    // Starts the scan and counts its records into `count`; false on a
+    // database failure.
+    bool open(int64_t* count, size_t batch = kDefaultBatch);
+    // The next record; false at the end (or when the database failed).
+    bool next(PMSPostInfo& rec);
+    void close();
+
+private:
+    std::string cursor_;
+    size_t batch_ = kDefaultBatch;
+    DbResult batch_rows_;
+    long row_ = 0;
+    long rows_in_batch_ = 0;
+};
 // Writes posted-flag `flag` to the record's row (and the session totals of
 // byte and time records); 1 on success, 0 on failure.
 int db_mark_posted(const PMSPostInfo& rec, int flag);

@@ -3,7 +3,10 @@
 #include <poll.h>
 #include "db_settings.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <set>
+#include <vector>
 
 #include "config.h"
 #include "db.h"
@@ -16,6 +19,24 @@ int g_psi_no = 0;
 namespace {
 
 DbConn g_conn;
+
+using Clock = std::chrono::steady_clock;
+// When the server last answered. A server that answered a moment ago has not
+// gone away unnoticed, so the idle check is spared for statements in a row.
+Clock::time_point g_last_answer{};
+constexpr auto kIdleCheckAfter = std::chrono::seconds(1);
+
+// Statements prepared on the current connection. A new connection or a reset
+// has none: they are prepared again on first use.
+std::set<std::string> g_prepared;
+
+DbResult finish_query(DbResult res, int64_t* rows, int64_t* fields);
+long finish_command(DbResult res);
+
+void forget_session() {
+    g_prepared.clear();
+    g_last_answer = {};
+}
 
 constexpr size_t kEscapeMaxInput = 32767;   // escaped form fits 65,536 bytes
 constexpr size_t kEscapeInPlaceMax = 255;
@@ -64,6 +85,7 @@ int db_connect() {
         config_report_invalid("DBPASS");
         return 0;
     }
+    forget_session();
     g_conn = vornDB_connect(1, name->c_str(), user->c_str(), pass->c_str());
     if (!g_conn || vornDB_connStatus(g_conn.get()) != 0) {
         VLOG_DEBUG(1, 0, "db_connect: %s", conn_error(g_conn.get()).c_str());
@@ -74,13 +96,17 @@ int db_connect() {
     return 1;
 }
 
-int db_disconnect() { return vornDB_disconnect(g_conn); }
+int db_disconnect() {
+    forget_session();
+    return vornDB_disconnect(g_conn);
+}
 
 int db_check_connection(PGconn* conn) {
     if (conn == nullptr) return -1;
-    drain_idle_input(conn);
+    if (conn != g_conn.get() || Clock::now() - g_last_answer >= kIdleCheckAfter) drain_idle_input(conn);
     if (PQstatus(conn) == CONNECTION_OK) return 0;
     VLOG_INFO("DB connection lost, resetting");
+    if (conn == g_conn.get()) forget_session();
     PQreset(conn);
     if (PQstatus(conn) == CONNECTION_OK) return 0;
     VLOG_ERROR(452, "Could not reset DB connection");
@@ -100,9 +126,16 @@ DbResult db_query(const char* sql, int64_t* rows, int64_t* fields) {
         VLOG_ERROR(475, "no database handle");
         return DbResult();
     }
+    if (rows) *rows = 0;
+    return finish_query(vornDB_query(g_conn.get(), sql), rows, fields);
+}
+
+namespace {
+
+DbResult finish_query(DbResult res, int64_t* rows, int64_t* fields) {
     long status = 0;
     if (rows) *rows = 0;
-    DbResult res = vornDB_query(g_conn.get(), sql);
+    if (res) g_last_answer = Clock::now();
     int code = 0;
     std::optional<std::string> message;
     if (res) {
@@ -123,6 +156,8 @@ DbResult db_query(const char* sql, int64_t* rows, int64_t* fields) {
     return DbResult();
 }
 
+}  // namespace
+
 long db_command(const char* sql) {
     if (sql == nullptr || *sql == '\0') {
         VLOG_ERROR(475, "Attempted to execute NULL database command");
@@ -133,7 +168,13 @@ long db_command(const char* sql) {
         return -1;
     }
     VLOG_DEBUG(4, 0, "DB COMMAND: %s", sql);
-    DbResult res = vornDB_query(g_conn.get(), sql);
+    return finish_command(vornDB_query(g_conn.get(), sql));
+}
+
+namespace {
+
+long finish_command(DbResult res) {
+    if (res) g_last_answer = Clock::now();
     int code = 0;
     long status = 0;
     std::optional<std::string> message;
@@ -149,6 +190,65 @@ long db_command(const char* sql) {
     VLOG_ERROR(477, "DB COMMAND FAILED [%d:%li]: %s", code, status,
                message ? message->c_str() : "(no DB error message returned)");
     return -1;
+}
+
+bool is_missing_statement(const DbResult& res) {
+    const char* state = res ? PQresultErrorField(res.get(), PG_DIAG_SQLSTATE) : nullptr;
+    return state != nullptr && std::string_view(state) == "26000";
+}
+
+// Prepares `st` on the connection unless done; false (with the server's
+// reason logged) when the server refuses it.
+bool prepare(const DbStatement& st) {
+    if (g_prepared.count(st.name)) return true;
+    DbResult res(PQprepare(g_conn.get(), st.name, st.sql, 0, nullptr));
+    if (res && PQresultStatus(res.get()) == PGRES_COMMAND_OK) {
+        g_prepared.insert(st.name);
+        return true;
+    }
+    VLOG_ERROR(482, "DB PREPARE FAILED [%s]: %s", st.name, conn_error(g_conn.get()).c_str());
+    return false;
+}
+
+DbResult exec_prepared(const DbStatement& st, std::initializer_list<std::string_view> params) {
+    if (!prepare(st)) return DbResult();
+    // libpq takes NUL-terminated values.
+    std::vector<std::string> owned(params.begin(), params.end());
+    std::vector<const char*> values;
+    values.reserve(owned.size());
+    for (const auto& v : owned) values.push_back(v.c_str());
+    auto run = [&] {
+        return DbResult(PQexecPrepared(g_conn.get(), st.name, static_cast<int>(values.size()), values.data(), nullptr,
+                                       nullptr, 0));
+    };
+    DbResult res = run();
+    // Dropped behind our back (DISCARD, a pooler): prepare it again, once.
+    if (is_missing_statement(res)) {
+        g_prepared.erase(st.name);
+        if (!prepare(st)) return DbResult();
+        res = run();
+    }
+    return res;
+}
+
+}  // namespace
+
+DbResult db_query_prepared(const DbStatement& st, std::initializer_list<std::string_view> params, int64_t* rows,
+                           int64_t* fields) {
+    if (rows) *rows = 0;
+    if (db_check_connection(g_conn.get()) == -1) {
+        VLOG_ERROR(475, "no database handle");
+        return DbResult();
+    }
+    return finish_query(exec_prepared(st, params), rows, fields);
+}
+
+long db_command_prepared(const DbStatement& st, std::initializer_list<std::string_view> params) {
+    if (db_check_connection(g_conn.get()) == -1) {
+        VLOG_ERROR(475, "no database handle");
+        return -1;
+    }
+    return finish_command(exec_prepared(st, params));
 }
 
 std::optional<std::string> db_escape_string(std::string_view text) {
@@ -193,8 +293,9 @@ int db_escape_in_place(std::string& text, size_t size) {
 }
 
 int db_get_message_seq_no() {
+    static constexpr DbStatement kNext{"vornpms_message_seq", "SELECT nextval('pms_message_seq')"};
     int64_t rows = 0, fields = 0;
-    DbResult res = db_query("SELECT nextval('pms_message_seq')", &rows, &fields);
+    DbResult res = db_query_prepared(kNext, {}, &rows, &fields);
     if (!res) {
         VLOG_ERROR(0, "Error getting sequence number");
         return 0;

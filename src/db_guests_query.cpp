@@ -9,11 +9,42 @@ namespace {
 
 std::string esc(const std::string& v) { return db_escape_or_empty(v); }
 
+std::string psi() { return std::to_string(g_psi_no); }
+
+// The look-ups every request and record repeats, prepared once per connection.
+constexpr DbStatement kFindGuest{"vornpms_find_guest",
+                                 "SELECT pms_guest_no FROM pms_guests WHERE pms_room = $1 AND pms_is_stale = 0 AND "
+                                 "pms_psi_no = $2 ORDER BY pms_seq_no desc limit 1"};
+constexpr DbStatement kFindGuestNo{"vornpms_find_guest_no",
+                                   "SELECT pms_guest_no FROM pms_guests WHERE pms_room = $1 AND pms_guest_no = $2 AND "
+                                   "pms_is_stale = 0 AND pms_psi_no = $3 ORDER BY pms_seq_no desc limit 1"};
+constexpr DbStatement kRoomOccupied{
+    "vornpms_room_occupied",
+    "SELECT\tpg.pms_seq_no FROM\tpms_guests pg, port_room_status prs WHERE pg.pms_room = $1 AND pg.pms_room = "
+    "prs.prs_room_no AND pg.pms_is_stale = 0 and pg.pms_psi_no = $2"};
+constexpr DbStatement kLastOccupant{"vornpms_last_occupant",
+                                    "SELECT pms_guest_no FROM pms_guests WHERE pms_room = $1 AND pms_is_stale = 0 and "
+                                    "pms_psi_no = $2 ORDER BY pms_seq_no desc limit 1"};
+constexpr DbStatement kFirstGuest{"vornpms_first_guest",
+                                  "SELECT pms_guest_no FROM pms_guests WHERE pms_room = $1 AND pms_is_stale = 0 and "
+                                  "pms_psi_no = $2 ORDER BY pms_guest_no"};
+constexpr DbStatement kGuestName{"vornpms_guest_name",
+                                 "SELECT pms_name_last FROM pms_guests WHERE pms_guest_no = $1 AND pms_is_stale = "
+                                 "0 and pms_psi_no = $2 ORDER BY pms_seq_no desc limit 1"};
+constexpr DbStatement kGuestVip{"vornpms_guest_vip",
+                                "SELECT\tpms_vip_status FROM\tpms_guests WHERE\tpms_room = $1 AND pms_guest_no = "
+                                "$2 AND pms_psi_no = $3 ORDER BY pms_room, pms_guest_no"};
+constexpr DbStatement kRoomInfo{
+    "vornpms_room_info",
+    "SELECT\tpms_guest_no,pms_name_first, pms_name_last, pms_vip_status, pms_language, pms_arrival_dt, "
+    "pms_depart_dt FROM\tpms_guests WHERE pms_room = $1 AND pms_is_stale = 0 and pms_psi_no = $2"};
+
 // First column of the first row; nullopt when there is no row or on failure
 // (then `failed` is set).
-std::optional<std::string> first_value(const std::string& sql, bool* failed) {
+std::optional<std::string> first_value(const DbStatement& st, std::initializer_list<std::string_view> params,
+                                       bool* failed) {
     int64_t rows = 0, fields = 0;
-    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    DbResult res = db_query_prepared(st, params, &rows, &fields);
     *failed = !res;
     if (!res || rows < 1) return std::nullopt;
     return vornDB_getStringData(res, 0, 0);
@@ -23,16 +54,9 @@ std::optional<std::string> first_value(const std::string& sql, bool* failed) {
 
 int db_find_guest_in_room(const std::string& room, const std::string& guest_no) {
     if (room.empty()) return 0;
-    std::string sql =
-        guest_no.empty()
-            ? strFormat("SELECT pms_guest_no FROM pms_guests WHERE pms_room = '%s' AND pms_is_stale = 0 AND "
-                        "pms_psi_no = %d ORDER BY pms_seq_no desc limit 1",
-                        esc(room).c_str(), g_psi_no)
-            : strFormat("SELECT pms_guest_no FROM pms_guests WHERE pms_room = '%s' AND pms_guest_no = '%s' AND "
-                        "pms_is_stale = 0 AND pms_psi_no = %d ORDER BY pms_seq_no desc limit 1",
-                        esc(room).c_str(), esc(guest_no).c_str(), g_psi_no);
     int64_t rows = 0, fields = 0;
-    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    DbResult res = guest_no.empty() ? db_query_prepared(kFindGuest, {room, psi()}, &rows, &fields)
+                                    : db_query_prepared(kFindGuestNo, {room, guest_no, psi()}, &rows, &fields);
     if (!res) {
         VLOG_ERROR(0, "Error retrieving occupancy information for room '%s'", room.c_str());
         return 0;
@@ -83,12 +107,8 @@ int db_room_is_occupied(const std::string& room) {
         VLOG_ERROR(0, "Requested status on NULL room");
         return -1;
     }
-    std::string sql = strFormat(
-        "SELECT\tpg.pms_seq_no FROM\tpms_guests pg, port_room_status prs WHERE pg.pms_room = '%s' AND pg.pms_room = "
-        "prs.prs_room_no AND pg.pms_is_stale = 0 and pg.pms_psi_no = %d",
-        esc(room).c_str(), g_psi_no);
     int64_t rows = 0, fields = 0;
-    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    DbResult res = db_query_prepared(kRoomOccupied, {room, psi()}, &rows, &fields);
     if (!res) return -1;
     return rows > 0 ? 1 : 0;
 }
@@ -99,30 +119,21 @@ std::optional<std::string> db_get_last_occupant(const std::string& room) {
         return std::nullopt;
     }
     bool failed = false;
-    auto v = first_value(strFormat("SELECT pms_guest_no FROM pms_guests WHERE pms_room = '%s' AND pms_is_stale = 0 and "
-                                   "pms_psi_no = %d ORDER BY pms_seq_no desc limit 1",
-                                   esc(room).c_str(), g_psi_no),
-                         &failed);
+    auto v = first_value(kLastOccupant, {room, psi()}, &failed);
     if (failed) VLOG_ERROR(0, "Error retrieving occupancy information for room '%s'", room.c_str());
     return v;
 }
 
 std::optional<std::string> db_get_first_guest_in_room(const std::string& room) {
     bool failed = false;
-    auto v = first_value(strFormat("SELECT pms_guest_no FROM pms_guests WHERE pms_room = '%s' AND pms_is_stale = 0 and "
-                                   "pms_psi_no = %d ORDER BY pms_guest_no",
-                                   esc(room).c_str(), g_psi_no),
-                         &failed);
+    auto v = first_value(kFirstGuest, {room, psi()}, &failed);
     if (failed) VLOG_ERROR(0, "Error retrieving occupancy information for room '%s'", room.c_str());
     return v;
 }
 
 std::optional<std::string> db_get_guest_name(const std::string& guest_no) {
     bool failed = false;
-    auto v = first_value(strFormat("SELECT pms_name_last FROM pms_guests WHERE pms_guest_no = '%s' AND pms_is_stale = "
-                                   "0 and pms_psi_no = %d ORDER BY pms_seq_no desc limit 1",
-                                   esc(guest_no).c_str(), g_psi_no),
-                         &failed);
+    auto v = first_value(kGuestName, {guest_no, psi()}, &failed);
     if (failed) VLOG_ERROR(0, "Error retrieving occupancy guest name for guest number '%s'", guest_no.c_str());
     return v;
 }
@@ -130,10 +141,7 @@ std::optional<std::string> db_get_guest_name(const std::string& guest_no) {
 std::optional<std::string> db_get_guest_vip_status(const std::string& room, const std::string& guest_no) {
     if (room.empty() || guest_no.empty()) return std::nullopt;
     bool failed = false;
-    auto v = first_value(strFormat("SELECT\tpms_vip_status FROM\tpms_guests WHERE\tpms_room = '%s' AND pms_guest_no = "
-                                   "'%s' AND pms_psi_no = %d ORDER BY pms_room, pms_guest_no",
-                                   esc(room).c_str(), esc(guest_no).c_str(), g_psi_no),
-                         &failed);
+    auto v = first_value(kGuestVip, {room, guest_no, psi()}, &failed);
     if (failed)
         VLOG_ERROR(0, "Error retrieving guest VIP status for room '%s', guest '%s' - no discount applied", room.c_str(),
                    guest_no.c_str());
@@ -149,12 +157,8 @@ int db_get_room_info(const std::string& room, const char* delim, std::vector<std
         VLOG_ERROR(0, "Room info delimiter cannot be NULL");
         return -1;
     }
-    std::string sql = strFormat(
-        "SELECT\tpms_guest_no,pms_name_first, pms_name_last, pms_vip_status, pms_language, pms_arrival_dt, "
-        "pms_depart_dt FROM\tpms_guests WHERE pms_room = '%s' AND pms_is_stale = 0 and pms_psi_no = %d",
-        esc(room).c_str(), g_psi_no);
     int64_t rows = 0, fields = 0;
-    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    DbResult res = db_query_prepared(kRoomInfo, {room, psi()}, &rows, &fields);
     if (!res) return -1;
     std::vector<std::string> out;
     for (long r = 0; r < rows; ++r) {

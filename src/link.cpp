@@ -219,24 +219,24 @@ int link_write(std::string_view bytes) {
 
 namespace {
 
-int read_nbytes(const char* fn, int sigpipe_no, std::string& out, int count, const int* timeout) {
+int read_nbytes(const char* fn, int sigpipe_no, std::string& out, int count, const IoWait* timeout) {
     out.clear();
     if (closed_for_read(fn)) return -1;
     int result = 0;
     if (IoStream* s = link_stream())
-        result = ioc_read_nbytes(s->fd, timeout ? *timeout : static_cast<int>(s->timeout), out, count);
+        result = ioc_read_nbytes(s->fd, timeout ? *timeout : IoWait(static_cast<int>(s->timeout)), out, count);
     if (result < 0) close_through_sigpipe(fn, sigpipe_no);
     if (result > 0) VLOG_DEBUG(4, 1000, "%s: Read from PMS[%d]: '%s'", fn, result, out.c_str());
     linklog_write(kLinkLogRead, out);
     return result;
 }
 
-int read_delim(const char* fn, int sigpipe_no, char delim, const int* timeout, std::string& out) {
+int read_delim(const char* fn, int sigpipe_no, char delim, const IoWait* timeout, std::string& out) {
     out.clear();
     if (closed_for_read(fn)) return -1;
     int result = 0;
     if (IoStream* s = link_stream())
-        result = ioc_read_delim(s->fd, timeout ? *timeout : static_cast<int>(s->timeout), delim, out);
+        result = ioc_read_delim(s->fd, timeout ? *timeout : IoWait(static_cast<int>(s->timeout)), delim, out);
     if (result < 0) close_through_sigpipe(fn, sigpipe_no);
     VLOG_DEBUG(4, 1000, "%s: Read from PMS['%c'/%d]: '%s'", fn, delim, result, shown(out));
     linklog_write(kLinkLogRead, out);
@@ -247,17 +247,17 @@ int read_delim(const char* fn, int sigpipe_no, char delim, const int* timeout, s
 
 int link_read_nbytes(std::string& out, int count) { return read_nbytes("link_read_nbytes", 6, out, count, nullptr); }
 
-int link_read_nbytes_timeout(std::string& out, int count, int timeout) {
+int link_read_nbytes_timeout(std::string& out, int count, IoWait timeout) {
     return read_nbytes("link_read_nbytes_timeout", 5, out, count, &timeout);
 }
 
 int link_read_delim(char delim, std::string& out) { return read_delim("link_read_delim", 3, delim, nullptr, out); }
 
-int link_read_delim_timeout(char delim, int timeout, std::string& out) {
+int link_read_delim_timeout(char delim, IoWait timeout, std::string& out) {
     return read_delim("link_read_delim_timeout", 2, delim, &timeout, out);
 }
 
-int link_read_delims_timeout(std::string_view delims, int timeout, std::string& out) {
+int link_read_delims_timeout(std::string_view delims, IoWait timeout, std::string& out) {
     static constexpr char fn[] = "link_read_delims_timeout";
     out.clear();
     if (closed_for_read(fn)) return -1;
@@ -269,7 +269,7 @@ int link_read_delims_timeout(std::string_view delims, int timeout, std::string& 
     return result;
 }
 
-int link_read_with_timeout(std::string& out, int timeout) {
+int link_read_with_timeout(std::string& out, IoWait timeout) {
     static constexpr char fn[] = "link_read_with_timeout";
     out.clear();
     if (closed_for_read(fn)) return -1;

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "io_pms/io_common.h"
 #include "linklog.h"
 
 inline constexpr uint32_t LINK_TYPE_TCP = 1;
@@ -49,15 +50,15 @@ int link_write(std::string_view bytes);
 // Exactly `count` bytes into `out`, with the link's configured time-out or
 // the one given.
 int link_read_nbytes(std::string& out, int count);
-int link_read_nbytes_timeout(std::string& out, int count, int timeout);
+int link_read_nbytes_timeout(std::string& out, int count, IoWait timeout);
 // A record up to and including `delim`, into `out` (empty unless one was read).
 int link_read_delim(char delim, std::string& out);
-int link_read_delim_timeout(char delim, int timeout, std::string& out);
+int link_read_delim_timeout(char delim, IoWait timeout, std::string& out);
 // A record ending at any byte of `delims`; end of file reads as a time-out.
-int link_read_delims_timeout(std::string_view delims, int timeout, std::string& out);
+int link_read_delims_timeout(std::string_view delims, IoWait timeout, std::string& out);
 // TCP only: one receive of at most 65536 bytes after waiting up to `timeout`.
 // -1 without closing the link on other transports.
-int link_read_with_timeout(std::string& out, int timeout);
+int link_read_with_timeout(std::string& out, IoWait timeout);
 
 // SFTP only: name and size of the newest regular file of the SFTP directory
 // (0 when there is none); reading a whole file (its size on success).

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "io_gwy/control_pool.h"
+#include "io_pms/io_common.h"
 #include "link.h"
 #include "pms_init.h"
 #include "platform/log.h"
@@ -74,6 +75,7 @@ bool controlReady(const WaitSet& w) {
 
 bool stillReadable(int fd) {
     if (fd != pms_fd_client) return false;
+    if (ioc_pending(fd) > 0) return true;
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, 0) == 1;
 }
@@ -123,7 +125,15 @@ int pms_execute(unsigned postdelay) {
         // a control connection's deadline comes.
         const Clock::time_point wake = pms_service_wake(deadline);
         const Clock::time_point control_due = svr_pendingDeadline();
-        int n = poll(w.fds.data(), w.fds.size(), msUntil(std::min(wake, control_due)));
+        // Records already received with an earlier one wait in the link's
+        // buffer, where poll cannot see them: do not sleep on them.
+        const bool kept = vendor_traits().waits_on_link && w.has_link && pms_fd_client > 0 &&
+                          w.fds[0].fd == pms_fd_client && ioc_pending(pms_fd_client) > 0;
+        int n = poll(w.fds.data(), w.fds.size(), kept ? 0 : msUntil(std::min(wake, control_due)));
+        if (kept && n >= 0) {
+            if (w.fds[0].revents == 0) ++n;
+            w.fds[0].revents |= POLLIN;
+        }
         if (n == 0 && (wake < deadline || control_due < deadline) && Clock::now() < deadline) {
             // Woken for the keep-alive (sent below) or a control deadline.
             pms_service_GWY();

@@ -108,10 +108,12 @@ void pms_db_scan_and_post() {
                post_zero ? 1 : 0);
     remarkPosted();
     int64_t count = 0;
-    std::optional<PMSPostInfoList> list = db_scan_unposted(&count);
+    ChargeScan scan;
+    const bool listed = scan.open(&count);
     int posted = 0;
-    if (list && count > 0) {
-        for (const PMSPostInfo& rec : *list) {
+    if (listed && count > 0) {
+        PMSPostInfo rec;
+        while (scan.next(rec)) {
             // A charge that is not a number is not zero: it goes to the vendor.
             if (rec.charge == 0.0f && !post_zero) {
                 VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: not posting zero charge");
@@ -127,6 +129,7 @@ void pms_db_scan_and_post() {
             if (!current) break;
             if (postOne(*current, rec)) ++posted;
         }
+        scan.close();
         if (posted > 0) return;
     }
 

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 
 #include "config.h"
@@ -65,6 +66,17 @@ std::span<const SettingsTable> config_settings_tables() { return kTables; }
 
 long setting_number(const Setting& s) { return config_get_number(s.key, s.number); }
 
+long long setting_millis(const Setting& s) {
+    auto v = config_get(s.key);
+    if (!v || v->empty()) return s.number * 1000LL;
+    double seconds = strtod(v->c_str(), nullptr);
+    // Far beyond any sensible wait, and kept inside what select() takes.
+    constexpr double kLimit = 24.0 * 3600 * 365;
+    if (!(seconds >= -kLimit)) seconds = seconds > 0 ? kLimit : -kLimit;
+    if (seconds > kLimit) seconds = kLimit;
+    return llround(seconds * 1000);
+}
+
 bool setting_flag(const Setting& s) {
     switch (s.form) {
         case SettingForm::FlagUnlessZero:
@@ -89,6 +101,12 @@ std::optional<std::string> setting_invalid(const Setting& s, std::string_view v)
         case SettingForm::StrictInt:
             if (whole_number(v)) return std::nullopt;
             return std::string("a whole number");
+        case SettingForm::Seconds: {
+            size_t dot = v.find('.');
+            if (whole_number(v.substr(0, dot)) && (dot == std::string_view::npos || all_digits(v.substr(dot + 1))))
+                return std::nullopt;
+            return std::string("a number of seconds (a fraction allowed: 0.2)");
+        }
         case SettingForm::StrictUnsigned:
             if (all_digits(v)) return std::nullopt;
             return std::string("a whole number of 0 or more");

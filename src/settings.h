@@ -16,6 +16,7 @@
 enum class SettingForm {
     Text,            // any text
     Number,          // strtol base 10 (a value that is not a number reads 0)
+    Seconds,         // as Number, with an optional fraction ("0.2")
     StrictUnsigned,  // exactly one non-negative number
     StrictInt,       // exactly one number
     Flag,            // on when the value starts with "1"
@@ -45,6 +46,9 @@ std::span<const SettingsTable> config_settings_tables();
 
 // Readers by declaration; a missing or empty value gives the declared default.
 long setting_number(const Setting& s);
+// A Seconds setting in milliseconds: its leading number, fraction included
+// ("0.25" is 250, "7x" is 7000, a value that is not a number 0).
+long long setting_millis(const Setting& s);
 bool setting_flag(const Setting& s);  // Flag, FlagUnlessZero or FlagWords
 std::optional<std::string> setting_text(const Setting& s);
 

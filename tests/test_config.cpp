@@ -5,6 +5,7 @@
 
 #include "config.h"
 #include "settings.h"
+#include "vendors/fias/fias_settings.h"
 #include "logcapture.h"
 #include "tmpfiles.h"
 
@@ -116,3 +117,27 @@ TEST(SettingsTables, EveryDeclaredSettingIsInTheReadme) {
             EXPECT_NE(readme.str().find(std::string("`") + s.key + "`"), std::string::npos)
                 << s.key << " (" << table.module << ") is not in the README";
 }
+
+// FLUSHTIMEOUT takes a fraction of a second; whole values keep their meaning.
+struct SecondsCase {
+    const char* value;  // nullptr: absent
+    long long ms;
+    bool valid;
+};
+
+class SecondsSetting : public ConfigFile, public ::testing::WithParamInterface<SecondsCase> {};
+
+TEST_P(SecondsSetting, ReadAndChecked) {
+    const SecondsCase& c = GetParam();
+    load(c.value ? std::string("FLUSHTIMEOUT=") + c.value + "\n" : std::string("POSTDELAY=1\n"));
+    EXPECT_EQ(setting_millis(kSetFlushTimeout), c.ms);
+    if (c.value) {
+        EXPECT_EQ(!setting_invalid(kSetFlushTimeout, c.value).has_value(), c.valid);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SecondsSetting,
+                         ::testing::Values(SecondsCase{nullptr, 5000, true}, SecondsCase{"5", 5000, true},
+                                           SecondsCase{"0", 0, true}, SecondsCase{"0.2", 200, true},
+                                           SecondsCase{"1.25", 1250, true}, SecondsCase{"7x", 7000, false},
+                                           SecondsCase{"abc", 0, false}, SecondsCase{"0.2.1", 200, false}));

@@ -1,14 +1,19 @@
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "config.h"
 #include "logcapture.h"
 #include "platform/log.h"
+#include "platform/syslog_conn.h"
 #include "tmpfiles.h"
 
 static constexpr char kLogSrc[] = "io_pms/io_tcp";
@@ -108,4 +113,76 @@ TEST(Log, StderrReaderGoneRaisesNoSigpipe) {
     sigaction(SIGPIPE, &old, nullptr);
     EXPECT_EQ(g_sigpipes, 0);
     EXPECT_FALSE(still);
+}
+
+namespace {
+
+// A syslog daemon of our own: a datagram socket at a path of the test's.
+struct SyslogListener {
+    explicit SyslogListener(const std::string& path) : path(path) { bind_now(); }
+    ~SyslogListener() {
+        if (fd >= 0) close(fd);
+        unlink(path.c_str());
+    }
+    void bind_now() {
+        fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        unlink(path.c_str());
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    }
+    void gone() {
+        close(fd);
+        fd = -1;
+        unlink(path.c_str());
+    }
+    std::vector<std::string> lines() {
+        std::vector<std::string> out;
+        char buf[2048];
+        ssize_t n;
+        while ((n = recv(fd, buf, sizeof buf, 0)) > 0) out.emplace_back(buf, static_cast<size_t>(n));
+        return out;
+    }
+    std::string path;
+    int fd = -1;
+};
+
+}  // namespace
+
+// One socket for every line; opened again when the syslog daemon comes back,
+// and not once per line while nobody listens.
+TEST(Log, SyslogSocketIsKeptAndReopenedOnlyOnError) {
+    TempDir dir;
+    SyslogListener syslogd(dir.path() + "/log");
+    syslog_conn_set_path(syslogd.path.c_str());
+    vornMSG_Setup("vornpms", 0, LOG_LOCAL6, 0);
+    const unsigned opens = syslog_conn_opens();
+    // Read as we go: a datagram socket queues only a few lines.
+    std::vector<std::string> got;
+    for (int i = 0; i < 50; ++i) {
+        vornMSG_Syslog(LOG_INFO, "BILLING posted %d", i);
+        if (i % 5 == 4)
+            for (auto& l : syslogd.lines()) got.push_back(std::move(l));
+    }
+    EXPECT_EQ(syslog_conn_opens(), opens + 1);
+    ASSERT_EQ(got.size(), 50u);
+    const std::string head = "<" + std::to_string(LOG_LOCAL6 | LOG_INFO) + ">";
+    EXPECT_EQ(got[0].compare(0, head.size(), head), 0) << got[0];
+    const std::string tail = " vornpms[" + std::to_string(getpid()) + "]: BILLING posted 0";
+    ASSERT_GE(got[0].size(), tail.size());
+    EXPECT_EQ(got[0].substr(got[0].size() - tail.size()), tail) << got[0];
+
+    syslogd.gone();
+    for (int i = 0; i < 20; ++i) vornMSG_Syslog(LOG_INFO, "lost %d", i);
+    EXPECT_LE(syslog_conn_opens(), opens + 2);  // one attempt, then a pause
+
+    // Back within the pause: the next attempt comes after it, not per line.
+    syslogd.bind_now();
+    syslog_conn_set_path(syslogd.path.c_str());  // what a restart of the pause looks like
+    vornMSG_Syslog(LOG_ERR, "back");
+    got = syslogd.lines();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_NE(got[0].find("]: back"), std::string::npos);
+    syslog_conn_set_path("/dev/log");
 }

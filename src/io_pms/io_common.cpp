@@ -10,6 +10,7 @@
 #include <climits>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <ctime>
 
 #include "platform/log.h"
@@ -18,56 +19,86 @@ static constexpr char kLogSrc[] = "io_pms/io_common";
 
 namespace {
 
-struct DatagramRest {
+using Clock = std::chrono::steady_clock;
+
+// Block size for stream reads: a few records of any protocol.
+constexpr size_t kStreamBlock = 4096;
+constexpr size_t kDatagramMax = 65536;
+
+struct Kept {
     int fd = -1;
-    std::string bytes;  // the datagram last received
-    size_t used = 0;    // how much of it was delivered
+    bool datagram = false;
+    std::string bytes;  // received, not yet delivered from `used` on
+    size_t used = 0;
     size_t left() const { return bytes.size() - used; }
 };
-DatagramRest g_rest;
+Kept g_kept;
 
-// read() for the readers: on the datagram socket it delivers what is left of
-// the last datagram before receiving the next one.
+bool buffered(int fd) { return fd >= 0 && fd == g_kept.fd; }
+
+// Receives the next block (a whole datagram) into the kept bytes; the result
+// of the read call.
+ssize_t fill(int fd) {
+    g_kept.bytes.resize(g_kept.datagram ? kDatagramMax : kStreamBlock);
+    g_kept.used = 0;
+    ssize_t got = g_kept.datagram ? recv(fd, g_kept.bytes.data(), g_kept.bytes.size(), 0)
+                                  : read(fd, g_kept.bytes.data(), g_kept.bytes.size());
+    g_kept.bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return got;
+}
+
+// Up to `len` bytes: what is kept first, else one read. Never more than asked
+// from the descriptor itself on a stream, so that a fixed-length reader takes
+// nothing beyond its record.
 ssize_t read_some(int fd, char* buf, size_t len) {
-    if (fd != g_rest.fd) return read(fd, buf, len);
-    if (g_rest.left() == 0) {
-        g_rest.bytes.resize(65536);
-        ssize_t got = recv(fd, g_rest.bytes.data(), g_rest.bytes.size(), 0);
-        g_rest.bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
-        g_rest.used = 0;
+    if (!buffered(fd)) return read(fd, buf, len);
+    if (g_kept.left() == 0) {
+        if (!g_kept.datagram) return read(fd, buf, len);
+        ssize_t got = fill(fd);
         if (got <= 0) return got;
     }
-    size_t n = std::min(len, g_rest.left());
-    g_rest.bytes.copy(buf, n, g_rest.used);
-    g_rest.used += n;
+    size_t n = std::min(len, g_kept.left());
+    g_kept.bytes.copy(buf, n, g_kept.used);
+    g_kept.used += n;
     return static_cast<ssize_t>(n);
 }
 
 }  // namespace
 
-void ioc_datagram_begin(int fd) {
-    g_rest = DatagramRest{};
-    g_rest.fd = fd;
+void ioc_buffer_begin(int fd, bool datagram) {
+    g_kept = Kept{};
+    g_kept.fd = fd;
+    g_kept.datagram = datagram;
 }
 
-void ioc_datagram_end(int fd) {
-    if (g_rest.fd == fd) g_rest = DatagramRest{};
+void ioc_buffer_end(int fd) {
+    if (buffered(fd)) g_kept = Kept{};
 }
 
-int ioc_wait_readable(int fd, int timeout) {
-    if (fd == g_rest.fd && g_rest.left() > 0) return 1;
+void ioc_buffer_discard(int fd) {
+    if (buffered(fd)) {
+        g_kept.bytes.clear();
+        g_kept.used = 0;
+    }
+}
+
+size_t ioc_pending(int fd) { return buffered(fd) ? g_kept.left() : 0; }
+
+int ioc_wait_readable(int fd, IoWait timeout) {
+    if (ioc_pending(fd) > 0) return 1;
     // A signal handler that only records its signal must not break the link;
     // the control port is served while the link is silent.
-    return io_wait_readable_serving(fd, std::clamp(timeout, 0, INT_MAX / 1000) * 1000);
+    return io_wait_readable_serving(fd, static_cast<int>(std::clamp<long long>(timeout.ms, 0, INT_MAX)));
 }
 
-int ioc_read_nbytes(int fd, int timeout, std::string& out, int count) {
+int ioc_read_nbytes(int fd, IoWait timeout, std::string& out, int count) {
     out.clear();
     if (fd < 0 || count < 0 || fd >= FD_SETSIZE) {
         errno = EBADF;
         return -1;
     }
-    VLOG_DEBUG(4, 1000, "Enter ioc_read_nbytes(): fd[%d] timeout[%d] nbytes[%d]", fd, timeout, count);
+    VLOG_DEBUG(4, 1000, "Enter ioc_read_nbytes(): fd[%d] timeout[%d] nbytes[%d]", fd, timeout.seconds(),
+               count);
 
     int ready = ioc_wait_readable(fd, timeout);
     if (ready < 0) {
@@ -121,19 +152,47 @@ struct DelimReader {
     bool eof_is_timeout;
 };
 
-int read_record(const DelimReader& r, int fd, int timeout, std::string_view delims, std::string& out) {
+// Next piece of a record: the kept bytes up to and including the first
+// delimiter (or all of them), else one byte from a descriptor that is not
+// buffered. The result of the read call; `found` says the record is complete.
+ssize_t next_piece(int fd, std::string_view delims, std::string& piece, bool& found) {
+    found = false;
+    piece.clear();
+    if (!buffered(fd)) {
+        char byte = 0;
+        ssize_t got = read(fd, &byte, 1);
+        if (got == 1) {
+            piece.push_back(byte);
+            found = delims.find(byte) != std::string_view::npos;
+        }
+        return got;
+    }
+    if (g_kept.left() == 0) {
+        ssize_t got = fill(fd);
+        if (got <= 0) return got;
+    }
+    std::string_view avail(g_kept.bytes.data() + g_kept.used, g_kept.left());
+    size_t end = avail.find_first_of(delims);
+    found = end != std::string_view::npos;
+    size_t take = found ? end + 1 : avail.size();
+    piece.assign(avail.substr(0, take));
+    g_kept.used += take;
+    return static_cast<ssize_t>(take);
+}
+
+int read_record(const DelimReader& r, int fd, IoWait timeout, std::string_view delims, std::string& out) {
     out.clear();
-    if (r.verbose) VLOG_DEBUG(4, 1000, "%s: reading for timeout %d", r.name, timeout);
+    if (r.verbose) VLOG_DEBUG(4, 1000, "%s: reading for timeout %d", r.name, timeout.seconds());
     if (fd < 0 || fd >= FD_SETSIZE) {
         if (r.verbose) VLOG_DEBUG(4, 1000, "%s: failed sanity check", r.name);
         errno = EBADF;
         return -1;
     }
-    if (!r.verbose) VLOG_DEBUG(4, 1000, "%s: reading for timeout %d", r.name, timeout);
+    if (!r.verbose) VLOG_DEBUG(4, 1000, "%s: reading for timeout %d", r.name, timeout.seconds());
 
-    const time_t start = time(nullptr);
+    const auto start = Clock::now();
     std::string record;
-    record.reserve(256);
+    std::string piece;
     for (;;) {
         int ready = ioc_wait_readable(fd, timeout);
         if (ready == 0) return 0;
@@ -143,15 +202,15 @@ int read_record(const DelimReader& r, int fd, int timeout, std::string_view deli
         }
         if (r.verbose) VLOG_DEBUG(4, 1000, "%s: select returned %d", r.name, ready);
 
-        char byte = 0;
-        ssize_t got = read_some(fd, &byte, 1);
-        if (got == 1) {
-            if (record.size() >= static_cast<size_t>(kIocMaxRecord)) {
+        bool found = false;
+        ssize_t got = next_piece(fd, delims, piece, found);
+        if (got > 0) {
+            if (record.size() + piece.size() > static_cast<size_t>(kIocMaxRecord)) {
                 VLOG_ERROR(1000, "%s(): Exceeded max buffer size of %u", r.name, kIocMaxRecord + 1u);
                 return -1;
             }
-            record.push_back(byte);
-            if (delims.find(byte) != std::string_view::npos) break;
+            record += piece;
+            if (found) break;
             continue;
         }
         if (got == 0) {
@@ -160,7 +219,7 @@ int read_record(const DelimReader& r, int fd, int timeout, std::string_view deli
             return -1;
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-            if (time(nullptr) - start >= timeout) {
+            if (Clock::now() - start >= std::chrono::milliseconds(timeout.ms)) {
                 VLOG_ERROR(1000, "%s: %s and timeout time to break out, read failure", r.name,
                            errno == EINTR ? "EINTR" : "EAGAIN");
                 return -1;
@@ -172,13 +231,8 @@ int read_record(const DelimReader& r, int fd, int timeout, std::string_view deli
         return -1;
     }
 
-    // Records are handed on as text: one that starts with NUL would read as
-    // empty, which every caller takes for "nothing read".
-    if (record[0] == '\0') {
-        errno = ENOMEM;
-        if (r.verbose) VLOG_DEBUG(4, 1000, "%s: ENOMEM", r.name);
-        return -1;
-    }
+    // A record is handed on with its length, so a NUL in it (line noise on a
+    // serial line, a NUL delimiter) is data like any other byte.
     out = std::move(record);
     if (r.verbose) VLOG_DEBUG(4, 1000, "%s() returning %d bytes", r.name, static_cast<int>(out.size()));
     return static_cast<int>(out.size());
@@ -186,12 +240,12 @@ int read_record(const DelimReader& r, int fd, int timeout, std::string_view deli
 
 }  // namespace
 
-int ioc_read_delim(int fd, int timeout, char delim, std::string& out) {
+int ioc_read_delim(int fd, IoWait timeout, char delim, std::string& out) {
     static const DelimReader reader{"ioc_read_delim", true, false};
     return read_record(reader, fd, timeout, std::string_view(&delim, 1), out);
 }
 
-int ioc_read_delims(int fd, int timeout, std::string_view delims, std::string& out) {
+int ioc_read_delims(int fd, IoWait timeout, std::string_view delims, std::string& out) {
     static const DelimReader reader{"ioc_read_delims", false, true};
     return read_record(reader, fd, timeout, delims, out);
 }

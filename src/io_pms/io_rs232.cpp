@@ -209,11 +209,13 @@ int io_rs232_open(Rs232Link& link) {
     (void)ioctl(fd, TIOCMBIS, &line);  // not every device has modem lines
     line = TIOCM_DTR;
     (void)ioctl(fd, TIOCMBIS, &line);
+    ioc_buffer_begin(fd, false);
     return fd;
 }
 
 void io_rs232_close(Rs232Link& link) {
     if (link.fd >= 0) {
+        ioc_buffer_end(link.fd);
         tcflush(link.fd, TCIOFLUSH);
         if (tcsetattr(link.fd, TCSANOW, &g_saved_settings) != 0)
             VLOG_ERRNO(1000, "Unable to restore previous serial settings");

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -28,15 +29,29 @@ std::optional<TcpLink> io_tcp_init() {
     return link;
 }
 
-int io_tcp_open(TcpLink& link) { return io_inet_open(SOCK_STREAM, link); }
+int io_tcp_open(TcpLink& link) {
+    int fd = io_inet_open(SOCK_STREAM, link);
+    if (fd >= 0) ioc_buffer_begin(fd, false);
+    return fd;
+}
 
-void io_tcp_close(TcpLink& link) { io_inet_close(link); }
+void io_tcp_close(TcpLink& link) {
+    ioc_buffer_end(link.fd);
+    io_inet_close(link);
+}
 
-int io_tcp_read_with_timeout(TcpLink& link, std::string& out, int timeout) {
+int io_tcp_read_with_timeout(TcpLink& link, std::string& out, IoWait timeout) {
     out.clear();
     if (link.fd < 0) {
         errno = EBADF;
         return -1;
+    }
+    // Bytes a record reader received beyond its record come first.
+    if (size_t kept = ioc_pending(link.fd)) {
+        std::string rest;
+        int n = ioc_read_nbytes(link.fd, 0, rest, static_cast<int>(std::min(kept, kReceiveMax)));
+        if (n > 0) out = std::move(rest);
+        return n;
     }
     int ready = ioc_wait_readable(link.fd, timeout);
     if (ready <= 0) return ready;

@@ -16,4 +16,4 @@ int io_tcp_open(TcpLink& link);
 void io_tcp_close(TcpLink& link);
 // One receive of at most 65536 bytes after waiting up to `timeout` seconds:
 // the count received (0 on time-out), -1 on failure.
-int io_tcp_read_with_timeout(TcpLink& link, std::string& out, int timeout);
+int io_tcp_read_with_timeout(TcpLink& link, std::string& out, IoWait timeout);

@@ -23,11 +23,11 @@ std::optional<UdpLink> io_udp_init() {
 
 int io_udp_open(UdpLink& link) {
     int fd = io_inet_open(SOCK_DGRAM, link);
-    if (fd >= 0) ioc_datagram_begin(fd);
+    if (fd >= 0) ioc_buffer_begin(fd, true);
     return fd;
 }
 
 void io_udp_close(UdpLink& link) {
-    ioc_datagram_end(link.fd);
+    ioc_buffer_end(link.fd);
     io_inet_close(link);
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/syslog_conn.h"
 #include "utils/strutils.h"
 
 int VORN_MSG_DEBUG_LEVEL = 0;
@@ -19,6 +20,7 @@ int VORN_MSG_DEBUG_LEVEL = 0;
 namespace {
 
 bool g_to_stderr = false;
+bool g_stderr_may_break = true;  // a pipe or socket, whose reader can go
 std::vector<std::string> g_secrets;
 LogSink g_sink;
 
@@ -41,6 +43,7 @@ void mask_secrets(std::string& line) {
 // would take it for a broken PMS link and close that. False when the reader
 // has gone.
 bool write_stderr(const std::string& line) {
+    if (!g_stderr_may_break) return write(STDERR_FILENO, line.data(), line.size()) >= 0 || errno != EPIPE;
     sigset_t pipe_only, old;
     sigemptyset(&pipe_only);
     sigaddset(&pipe_only, SIGPIPE);
@@ -59,7 +62,7 @@ bool write_stderr(const std::string& line) {
 
 void emit(int priority, std::string line) {
     mask_secrets(line);
-    syslog(priority, "%s", line.c_str());
+    syslog_conn_send(priority, line);
     if (g_to_stderr) {
         line.push_back('\n');
         // One write per line so that lines of concurrent writers do not mix.
@@ -79,7 +82,7 @@ std::string prefixed(const char* kind, const char* file, int line, int code, con
 }  // namespace
 
 void vornMSG_Setup(const char* ident, int option, int facility, int) {
-    openlog(ident, option | LOG_PID, facility);
+    syslog_conn_setup(ident, option | LOG_PID, facility);
 }
 
 void vornMSG_DebugFL(const char* file, int line, int level, int mask, const char* fmt, ...) {
@@ -157,7 +160,12 @@ bool stderr_is_journal() {
 
 }  // namespace
 
-void vornMSG_SetStderr(bool on) { g_to_stderr = on && !stderr_is_journal(); }
+void vornMSG_SetStderr(bool on) {
+    g_to_stderr = on && !stderr_is_journal();
+    // A terminal or a file raises no SIGPIPE: no need to hold it back per line.
+    struct stat st {};
+    g_stderr_may_break = fstat(STDERR_FILENO, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+}
 bool vornMSG_GetStderr() { return g_to_stderr; }
 
 void vornMSG_AddSecret(const std::string& secret) {

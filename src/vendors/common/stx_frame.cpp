@@ -76,20 +76,20 @@ std::string stx_encode(std::string_view body, const FrameRules& rules) {
 namespace {
 
 // One byte; the link read's result.
-int read_byte(int timeout, char& byte) {
+int read_byte(IoWait timeout, char& byte) {
     std::string buf;
-    int n = timeout < 0 ? link_read_nbytes(buf, 1) : link_read_nbytes_timeout(buf, 1, timeout);
+    int n = timeout.ms < 0 ? link_read_nbytes(buf, 1) : link_read_nbytes_timeout(buf, 1, timeout);
     byte = (n > 0 && !buf.empty()) ? buf[0] : 0;
     return n;
 }
 
-int read_text(const FrameRules& rules, int timeout, std::string& text) {
+int read_text(const FrameRules& rules, IoWait timeout, std::string& text) {
     if (rules.etb_ends_frame) {
         const char ends[] = {ctl::ETX, ctl::ETB};
-        return link_read_delims_timeout(std::string_view(ends, 2), timeout < 0 ? static_cast<int>(link_timeout()) : timeout,
+        return link_read_delims_timeout(std::string_view(ends, 2), timeout.ms < 0 ? IoWait(static_cast<int>(link_timeout())) : timeout,
                                         text);
     }
-    return timeout < 0 ? link_read_delim(ctl::ETX, text) : link_read_delim_timeout(ctl::ETX, timeout, text);
+    return timeout.ms < 0 ? link_read_delim(ctl::ETX, text) : link_read_delim_timeout(ctl::ETX, timeout, text);
 }
 
 }  // namespace
@@ -105,7 +105,7 @@ StxReader::Result StxReader::finish(StxDecoder::Event ev) {
     return Result::Failed;
 }
 
-StxReader::Result StxReader::next(int timeout) {
+StxReader::Result StxReader::next(IoWait timeout) {
     lrc_got_ = 0;
     for (;;) {
         switch (dec_.state()) {

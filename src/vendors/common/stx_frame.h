@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "io_pms/io_common.h"
 #include "vendors/common/control_bytes.h"
 
 // Longest text the decoder keeps: the link's delimiter reads stop at 65535
@@ -84,7 +85,7 @@ public:
     // (`timeout` seconds of silence; < 0: the link's configured time-out) or
     // fails (the link layer has closed the link then). A Control result
     // returns at once: call next() again to go on waiting for the frame.
-    Result next(int timeout);
+    Result next(IoWait timeout);
     // A byte the protocol read off the link itself, such as an STX that
     // came where an ACK was awaited; next() then goes on with the frame.
     StxDecoder::Event take(char byte) { return dec_.feed(byte); }

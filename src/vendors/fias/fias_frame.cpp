@@ -33,9 +33,9 @@ Link link_kind() {
 }
 
 // One byte with the given time-out (< 0: the link's own); the read's result.
-int read_byte(int timeout, char& byte) {
+int read_byte(IoWait timeout, char& byte) {
     std::string buf;
-    int n = timeout < 0 ? link_read_nbytes(buf, 1) : link_read_nbytes_timeout(buf, 1, timeout);
+    int n = timeout.ms < 0 ? link_read_nbytes(buf, 1) : link_read_nbytes_timeout(buf, 1, timeout);
     byte = (n > 0 && !buf.empty()) ? buf[0] : 0;
     return n;
 }
@@ -53,7 +53,7 @@ void close_after_failures(FiasVendor& v) {
 constexpr FrameRules kTcpFrames{.lrc = false};
 constexpr FrameRules kSerialFrames{.lrc = true, .lrc_covers_etx = true, .lf_as_lrc = true, .cr_as_lrc = true};
 
-int read_tcp(FiasVendor& v, int timeout, std::string& body) {
+int read_tcp(FiasVendor& v, IoWait timeout, std::string& body) {
     StxReader reader(kTcpFrames);
     // Bytes before STX mean nothing on TCP and are dropped, a NUL included;
     // an ETX among them ends a record that never began.
@@ -91,7 +91,7 @@ int read_tcp(FiasVendor& v, int timeout, std::string& body) {
     }
 }
 
-int read_serial(FiasVendor& v, int timeout, std::string& body) {
+int read_serial(FiasVendor& v, IoWait timeout, std::string& body) {
     StxReader reader(kSerialFrames);
     for (;;) {
         const StxReader::Result r = reader.next(timeout);
@@ -183,7 +183,7 @@ void fias_count_failure(FiasVendor& v, const char* what) {
     VLOG_DEBUG(3, 0, "%s_%s incrementing counter, now %d", v.p.prefix, what, v.s.fail_count);
 }
 
-int fias_read_msg(FiasVendor& v, int timeout, std::string& body) {
+int fias_read_msg(FiasVendor& v, IoWait timeout, std::string& body) {
     body.clear();
     if (v.p.read_override) return v.p.read_override(v, timeout, body);
     if (v.s.fail_count > 10) close_after_failures(v);
@@ -199,7 +199,7 @@ int fias_read_response(FiasVendor& v, std::string& body) {
 }
 
 int fias_read_flush(FiasVendor& v, std::string& body) {
-    return fias_read_msg(v, static_cast<int>(setting_number(kSetFlushTimeout)), body);
+    return fias_read_msg(v, IoWait::millis(setting_millis(kSetFlushTimeout)), body);
 }
 
 std::string fias_frame(const FiasVendor& v, std::string_view body) {

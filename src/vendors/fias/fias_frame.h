@@ -18,7 +18,7 @@ bool fias_serial_rules(const FiasVendor& v);
 
 // Reads one record: > 0 with `body` set (without STX, ETX and LRC), 0 on
 // time-out, -1 on error.
-int fias_read_msg(FiasVendor& v, int timeout, std::string& body);
+int fias_read_msg(FiasVendor& v, IoWait timeout, std::string& body);
 // With the PMSCOMMTIMEOUT / FLUSHTIMEOUT time-out.
 int fias_read_response(FiasVendor& v, std::string& body);
 int fias_read_flush(FiasVendor& v, std::string& body);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io_pms/io_common.h"
 #include "platform/fmt_text.h"
 #include "vendor.h"
 #include "vendors/common/unserved.h"
@@ -112,7 +113,7 @@ struct FiasProfile {
     bool enquiry_counts_failures;  // unanswered enquiries count towards closing the link
     // A vendor whose handshake differs replaces the reading or sending rules
     // here; nullptr keeps the FIAS rules.
-    int (*read_override)(FiasVendor& v, int timeout, std::string& body);
+    int (*read_override)(FiasVendor& v, IoWait timeout, std::string& body);
     int (*write_override)(FiasVendor& v, std::string_view frame);
 
     // Link life.

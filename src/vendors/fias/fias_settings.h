@@ -10,8 +10,8 @@ inline constexpr Setting kSetUsePsPost{"USE_PS_POST", SettingForm::Flag, "off",
                                        "post charges with the simple posting record PS"};
 inline constexpr Setting kSetMsgRetries{"MSG_RETRIES", SettingForm::Number, "3",
                                         "attempts to send one record after the first", 3};
-inline constexpr Setting kSetFlushTimeout{"FLUSHTIMEOUT", SettingForm::Number, "5",
-                                          "time-out of the read that drains pending input, seconds", 5};
+inline constexpr Setting kSetFlushTimeout{"FLUSHTIMEOUT", SettingForm::Seconds, "5",
+                                          "time-out of the read that drains pending input, seconds (0.2 allowed)", 5};
 inline constexpr Setting kSetDbInitTimeout{"DBINITTIMEOUT", SettingForm::Number, "60",
                                            "time allowed for a database resynchronisation, seconds", 60};
 inline constexpr Setting kSetAutoDbSwap{"AUTO_DB_SWAP", SettingForm::Flag, "off",
