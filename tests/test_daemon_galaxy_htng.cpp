@@ -72,10 +72,12 @@ TEST(GalaxyDaemon, CheckinsChangesAndMoves) {
     EXPECT_EQ(run.d.db().value("SELECT concat_ws(',', pms_user_0, pms_user_1, pms_user_2, pms_user_3, pms_user_4) "
                                "FROM pms_guests WHERE pms_is_stale = 0"),
               "CD,1,EF,GHIJ,AB");
-    // A date in the PMS's own form is read by the database.
-    EXPECT_EQ(p.send(galaxyCheckin("S905", "12/08/2030 09:30", "2030-12-10")), "\x06");
+    // Other forms the database reads are taken too; month first stays so.
+    EXPECT_EQ(p.send(galaxyCheckin("S905", "12/08/2030 09:30", "20301210")), "\x06");
     EXPECT_EQ(p.expect(), "S9059999VER ");
     EXPECT_EQ(rows(run), "101,55,Ann,Smith,N,2030-12-08 09:30,2030-12-10 00:00;");
+    EXPECT_EQ(p.send(galaxyCheckin("S906", "02/30/2030", "")), "\x06");
+    EXPECT_EQ(p.expect(), "S9069999ERR ");
     // Blank dates are stored as NULL, the guest is not lost.
     EXPECT_EQ(p.send(galaxyCheckin("S902", "", "")), "\x06");
     EXPECT_EQ(p.expect(), "S9029999VER ");

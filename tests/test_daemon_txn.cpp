@@ -5,6 +5,8 @@
 // the database swap and its status.
 #include <chrono>
 #include <future>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +27,8 @@ struct TxnCase {
     bool lf_as_lrc;                  // an LF in the LRC's place is taken
     bool guest_requests;             // folio and messages go to the PMS
     std::string post;                // 12.50 posted to room 101, guest 55 ("": never posted)
+    // Records of the vendor's own verbs and the answer each must get.
+    std::vector<std::pair<std::string, std::string>> answers;
 };
 
 void PrintTo(const TxnCase& c, std::ostream* os) { *os << c.vendor; }
@@ -162,6 +166,15 @@ TEST_P(TxnDaemon, NakPauseAndLfAsLrc) {
     EXPECT_TRUE(d.waitLog("To many", 1000));
 }
 
+TEST_P(TxnDaemon, RecordsOfTheWrongLengthAreAnsweredErr) {
+    TxnPeer& p = run.p();
+    for (const auto& [rec, answer] : row().answers) {
+        EXPECT_EQ(p.send(rec), "\x06") << rec;
+        EXPECT_EQ(p.expect(answer.empty() ? 500 : 3000), answer.empty() ? "" : rec.substr(0, 8) + answer) << rec;
+    }
+    EXPECT_EQ(d.db().value("SELECT count(*) FROM pms_guests"), "0");
+}
+
 TEST_P(TxnDaemon, PostingVerAndErr) {
     d.db().exec("INSERT INTO pms_guests (pms_room, pms_guest_no, pms_name_last, pms_is_stale) "
                 "VALUES ('101', '55', 'Smith', 0)");
@@ -224,11 +237,27 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(
         ::testing::Values(
             TxnCase{"GalaVu 2-way", 6, true, "S9019999CHKO101   ", false, true, true, true,
-                    "9999POST101    1INTERNET       1250"},
+                    "9999POST101    1INTERNET       1250",
+                    {{"S9309999INIT" + pad("", 6), "VER "},
+                     {"S9319999INIT", "ERR "},
+                     {"S9329999MSGW101   Y", "VER "},
+                     {"S9339999MSGW101   ", "ERR "},
+                     {"S9349999INHB101   YY", "ERR "},
+                     {"S9359999CHKC101    ", "ERR "}}},
             TxnCase{"Galaxy 2-way", 7, false, "S9019999CHKO101   " + pad("55", 10), true, false, false, true,
-                    "9999POST101   55         1INTERNET       1250"},
+                    "9999POST101   55         1INTERNET       1250",
+                    {{"S9309999CHKR" + pad("", 79), "ERR "},
+                     {"S9319999CHKM" + pad("", 75), "ERR "},
+                     {"S9329999CMOV" + pad("102", 6) + pad("101", 6) + pad("55", 9), "ERR "},
+                     {"S9339999DBST", ""},
+                     {"S9349999DBED", ""}}},
             TxnCase{"HTNG 2-way", 14, false, "S9019999CHKO" + pad("101", 16) + pad("55", 64), true, false, false,
-                    false, ""}),
+                    false, "",
+                    {{"S9309999CHKM" + pad("", 304), "ERR "},
+                     {"S9319999CHUP" + pad("", 304), "ERR "},
+                     {"S9329999RSTC" + pad("101", 144), "ERR "},
+                     {"S9339999CMOV" + pad("", 95), "ERR "},
+                     {"S9349999CHKO" + pad("", 79), "ERR "}}}),
         ::testing::Values(TxnTransport::Tcp, TxnTransport::Pty)),
     [](const auto& info) {
         const std::string v = std::get<0>(info.param).vendor;

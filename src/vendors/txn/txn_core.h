@@ -23,8 +23,9 @@ std::string txn_field(std::string_view record, size_t pos, size_t len);
 // True when `value` fits a `width`-character field and holds no control byte.
 bool txn_value_fits(std::string_view value, size_t width);
 // A PMS date and its time as the database is given them: the date text, one
-// blank, the time text (each stripped); "" when the date is blank, which is
-// stored as NULL. The database judges the text.
+// blank, the time text (each stripped), a month-first "MM/DD/YYYY" turned
+// into "YYYY-MM-DD"; "" when the date is blank, which is stored as NULL. The
+// database judges the text.
 std::string txn_date(std::string_view date, std::string_view time);
 // The charge of `post` in whole cents, "%7.0f"; false (logged, `reply`
 // says why) when it does not fit the seven characters.
