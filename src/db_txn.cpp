@@ -42,3 +42,13 @@ long db_pms_guests_set_no_post_of(const std::string& room, const std::string& gu
     if (stmt) *stmt = sql;
     return db_command(sql.c_str());
 }
+
+std::optional<std::string> db_timestamp_text(const std::string& text) {
+    auto escaped = db_escape_string(text);
+    if (!escaped) return std::nullopt;
+    std::string sql = strFormat("SELECT to_char('%s'::timestamp, 'YYYY-MM-DD HH24:MI:SS')", escaped->c_str());
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    if (!res || rows != 1) return std::nullopt;
+    return vornDB_getStringData(res, 0, 0);
+}

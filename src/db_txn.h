@@ -19,3 +19,7 @@ std::optional<std::vector<HarvestRoom>> db_rooms_without_names(int psi_no, int l
 // `stmt` (when given) receives the statement.
 long db_pms_guests_set_no_post_of(const std::string& room, const std::string& guest_no, const std::string& no_post,
                                   int psi_no, std::string* stmt = nullptr);
+
+// `text` read by the database as a timestamp, "YYYY-MM-DD HH24:MI:SS" (the
+// form the announcements convert); nullopt when the database does not take it.
+std::optional<std::string> db_timestamp_text(const std::string& text);

@@ -1,5 +1,5 @@
 // GalaVu through the running daemon with a scripted PMS: check-in and LOOK,
-// authorisation, posting, multi-record answers, records out of turn, the
+// authorisation, multi-record answers, records out of turn, the
 // harvest and the faults mended on the way.
 #include <unistd.h>
 
@@ -94,24 +94,6 @@ TEST_F(GalaVuDaemon, AuthorisationStoresEveryGuestAndAtMostEight) {
     std::string r3 = reply.get();
     EXPECT_EQ(r3.substr(0, 3), "\x02" "03");
     EXPECT_NE(r3.find("Vacant room"), std::string::npos) << r3;
-}
-
-TEST_F(GalaVuDaemon, PostingVerErrAndAmountsThatDoNotFit) {
-    auto reply = async("06", "101|12.50|Internet|0|0");
-    std::string post = p.expect();
-    EXPECT_EQ(post, "S1029999POST101    1INTERNET       1250");
-    p.answer(post);
-    EXPECT_EQ(reply.get(), frame("02", "06", "1"));
-
-    reply = async("06", "101|3.00|Internet|0|0");
-    post = p.expect();
-    p.answer(post, "ERR 09");
-    EXPECT_EQ(reply.get().substr(0, 3), "\x02" "03");
-
-    // 100000.00 would need eight digits: refused before anything is sent.
-    EXPECT_EQ(run.control("06", "101|100000.00|Internet|0|0").substr(0, 3), "\x02" "03");
-    EXPECT_TRUE(run.d.waitLog("does not fit the posting record", 1000));
-    EXPECT_EQ(p.expect(300), "");
 }
 
 TEST_F(GalaVuDaemon, RecordsOutOfTurnAreHandledAfterwards) {

@@ -3,10 +3,8 @@
 #include "db.h"
 #include "platform/log.h"
 #include "utils/strutils.h"
-#include "vendors/common/unserved.h"
 #include "vendors/galavu/galavu.h"
 #include "vendors/txn/txn_core.h"
-#include "vendors/txn/txn_requests.h"
 
 static constexpr char kLogSrc[] = "vendors/GalaVu";
 
@@ -36,6 +34,8 @@ const TxnProfile kGalaVu{
                {11, "Guest message not found"},
                {12, "Guest message cannot be delivered"}},
     .error_text_to_reply = true,
+    .guest_requests = true,
+    .not_supported = 0,
 };
 
 // A record of the wrong length is answered ERR and changes nothing.
@@ -120,11 +120,6 @@ int galavu_vendor_cmd_name(TxnVendor& v, const std::string& rec) {
     return txn_answer(v, rec, db_pms_guests_add(g) != 0);
 }
 
-int galavu_vendor_init(TxnVendor& v) {
-    txn_load_settings(v);
-    return txn_start(v);
-}
-
 }  // namespace
 
 TxnVendor& galavu() {
@@ -133,50 +128,21 @@ TxnVendor& galavu() {
 }
 
 VendorDescriptor galavu_vendor_descriptor() {
-    TxnVendor& v = galavu();
-    VendorDescriptor d = txn_descriptor(v, {
-                                               {"INIT", galavu_vendor_cmd_db_init},
-                                               {"STRT", txn_cmd_start},
-                                               {"XXXX", txn_cmd_stop},
-                                               {"CHKI", galavu_vendor_cmd_checkin},
-                                               {"CHKC", galavu_vendor_cmd_checkin},
-                                               {"CHKO", galavu_vendor_cmd_checkout},
-                                               {"INHB", galavu_vendor_cmd_inhibit},
-                                               {"INFO", txn_cmd_info},
-                                               {"MSGW", galavu_vendor_cmd_message_waiting},
-                                               {"NAME", galavu_vendor_cmd_name},
-                                           });
-    VendorRequests& r = d.requests;
-    r.check_out_room = [&v](const std::string& room, const std::string& acct, std::string& reply) {
-        return galavu_handle_check_out_room(v, room, acct, reply);
-    };
-    r.retrieve_guest_folio = [&v](const std::string& room, const std::string& acct, int32_t, int32_t, int32_t& count,
-                                  std::vector<std::string>& lines, std::string& reply) {
-        return txn_handle_retrieve_folio_details(v, room, acct, count, lines, reply);
-    };
-    r.post_charge = [&v](const PMSPostInfo& post, std::string& reply) {
-        return galavu_handle_post_charge(v, post, reply);
-    };
-    r.authorize = [&v](const std::string& room, const std::string& data, std::string& reply) {
-        return galavu_handle_authorize(v, room, data, reply);
-    };
-    r.room_equipment_status = [&v](const std::string& room, const std::string& status, std::string& reply) {
-        return txn_handle_room_equipment_status(v, room, status, reply);
-    };
-    r.db_swap = [&v] { return galavu_handle_db_swap(v); };
-    r.retrieve_guest_message = [&v](const std::string& room, const std::string& acct, int32_t& count,
-                                    std::vector<std::string>& lines, std::string& reply) {
-        return txn_handle_retrieve_guest_message(v, room, acct, count, lines, reply);
-    };
-    r.delete_guest_message = [&v](const std::string& room, const std::string& data, std::string& reply) {
-        return txn_handle_delete_message(v, room, data, reply);
-    };
-    vendor_fill_unserved(r,
-                         {{ReqSlot::CheckInRoom, "galavu_handle_check_in_room"},
-                          {ReqSlot::RetrieveGuestInfo, "galavu_handle_retrieve_guest_info"}},
-                         4);
-    d.post_charge = r.post_charge;
-    d.init = [&v] { return galavu_vendor_init(v); };
-    d.keep_alive = [&v] { return galavu_harvest_guest_data(v); };
-    return d;
+    return txn_descriptor(galavu(), {
+                                        .records = {{"INIT", galavu_vendor_cmd_db_init},
+                                                    {"STRT", txn_cmd_start},
+                                                    {"XXXX", txn_cmd_stop},
+                                                    {"CHKI", galavu_vendor_cmd_checkin},
+                                                    {"CHKC", galavu_vendor_cmd_checkin},
+                                                    {"CHKO", galavu_vendor_cmd_checkout},
+                                                    {"INHB", galavu_vendor_cmd_inhibit},
+                                                    {"INFO", txn_cmd_info},
+                                                    {"MSGW", galavu_vendor_cmd_message_waiting},
+                                                    {"NAME", galavu_vendor_cmd_name}},
+                                        .keep_alive = galavu_harvest_guest_data,
+                                        .db_swap = galavu_handle_db_swap,
+                                        .post_charge = galavu_handle_post_charge,
+                                        .authorize = galavu_handle_authorize,
+                                        .check_out_room = galavu_handle_check_out_room,
+                                    });
 }

@@ -4,10 +4,8 @@
 #include "platform/log.h"
 #include "utils/strutils.h"
 #include "vendors/common/guest_match.h"
-#include "vendors/common/unserved.h"
 #include "vendors/txn/txn_guest.h"
 #include "vendors/txn/txn_names.h"
-#include "vendors/txn/txn_requests.h"
 
 static constexpr char kLogSrc[] = "vendors/Galaxy";
 
@@ -25,6 +23,8 @@ const TxnProfile kGalaxy{
     .answer_wait = 60,
     .errors = kTxnGalaxyErrors,
     .error_text_to_reply = false,
+    .guest_requests = true,
+    .not_supported = 0,
 };
 
 TxnVendor& galaxy() {
@@ -78,8 +78,6 @@ int galaxy_vendor_cmd_checkout(TxnVendor& v, const std::string& rec) {
     if (!txn_length_is(v, rec, 28, "galaxy_vendor_cmd_checkout")) return 4;
     return txn_checkout(v, txn_field(rec, 12, 6), txn_field(rec, 18, 10), rec);
 }
-
-int galaxy_vendor_cmd_info(TxnVendor&, const std::string&) { return 1; }
 
 ReqResult galaxy_handle_post_charge(TxnVendor& v, const PMSPostInfo& post, std::string& reply) {
     std::string guest_no = post.guest_no;
@@ -153,55 +151,21 @@ ReqResult galaxy_handle_authorize(TxnVendor& v, const std::string& room, const s
     return ReqResult::Failed;
 }
 
-int galaxy_vendor_init(TxnVendor& v) {
-    txn_load_settings(v);
-    return txn_start(v);
-}
-
 }  // namespace
 
 VendorDescriptor galaxy_vendor_descriptor() {
-    TxnVendor& v = galaxy();
-    VendorDescriptor d = txn_descriptor(v, {
-                                               {"STRT", txn_cmd_start},
-                                               {"XXXX", txn_cmd_stop},
-                                               {"CHKI", galaxy_vendor_cmd_checkin},
-                                               {"CHKR", galaxy_vendor_cmd_checkin},
-                                               {"CHKM", galaxy_vendor_cmd_change},
-                                               {"CMOV", galaxy_vendor_cmd_move},
-                                               {"CHKO", galaxy_vendor_cmd_checkout},
-                                               {"DBST", txn_cmd_resync_start},
-                                               {"DBED", txn_cmd_resync_done},
-                                               {"INFO", galaxy_vendor_cmd_info},
-                                           });
-    VendorRequests& r = d.requests;
-    r.retrieve_guest_folio = [&v](const std::string& room, const std::string& acct, int32_t, int32_t, int32_t& count,
-                                  std::vector<std::string>& lines, std::string& reply) {
-        return txn_handle_retrieve_folio_details(v, room, acct, count, lines, reply);
-    };
-    r.post_charge = [&v](const PMSPostInfo& post, std::string& reply) {
-        return galaxy_handle_post_charge(v, post, reply);
-    };
-    r.authorize = [&v](const std::string& room, const std::string& data, std::string& reply) {
-        return galaxy_handle_authorize(v, room, data, reply);
-    };
-    r.room_equipment_status = [&v](const std::string& room, const std::string& status, std::string& reply) {
-        return txn_handle_room_equipment_status(v, room, status, reply);
-    };
-    r.db_swap = [&v] { return txn_init_request_and_dbst_response(v); };
-    r.retrieve_guest_message = [&v](const std::string& room, const std::string& acct, int32_t& count,
-                                    std::vector<std::string>& lines, std::string& reply) {
-        return txn_handle_retrieve_guest_message(v, room, acct, count, lines, reply);
-    };
-    r.delete_guest_message = [&v](const std::string& room, const std::string& data, std::string& reply) {
-        return txn_handle_delete_message(v, room, data, reply);
-    };
-    vendor_fill_unserved(r,
-                         {{ReqSlot::CheckOutRoom, "galaxy_handle_check_out_room"},
-                          {ReqSlot::CheckInRoom, "galaxy_handle_check_in_room"},
-                          {ReqSlot::RetrieveGuestInfo, "galaxy_handle_retrieve_guest_info"}},
-                         4);
-    d.post_charge = r.post_charge;
-    d.init = [&v] { return galaxy_vendor_init(v); };
-    return d;
+    return txn_descriptor(galaxy(), {
+                                        .records = {{"STRT", txn_cmd_start},
+                                                    {"XXXX", txn_cmd_stop},
+                                                    {"CHKI", galaxy_vendor_cmd_checkin},
+                                                    {"CHKR", galaxy_vendor_cmd_checkin},
+                                                    {"CHKM", galaxy_vendor_cmd_change},
+                                                    {"CMOV", galaxy_vendor_cmd_move},
+                                                    {"CHKO", galaxy_vendor_cmd_checkout},
+                                                    {"DBST", txn_cmd_resync_start},
+                                                    {"DBED", txn_cmd_resync_done},
+                                                    {"INFO", txn_cmd_info_silent}},
+                                        .post_charge = galaxy_handle_post_charge,
+                                        .authorize = galaxy_handle_authorize,
+                                    });
 }

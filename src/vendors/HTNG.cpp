@@ -6,7 +6,6 @@
 #include "link.h"
 #include "platform/log.h"
 #include "utils/strutils.h"
-#include "vendors/common/unserved.h"
 #include "vendors/txn/txn_guest.h"
 
 static constexpr char kLogSrc[] = "vendors/HTNG";
@@ -25,6 +24,11 @@ const TxnProfile kHtng{
     .answer_wait = 60,
     .errors = kTxnGalaxyErrors,
     .error_text_to_reply = false,
+    .guest_requests = false,
+    .not_supported = req_slot(ReqSlot::CheckOutRoom) | req_slot(ReqSlot::CheckInRoom) |
+                     req_slot(ReqSlot::RetrieveGuestFolio) | req_slot(ReqSlot::Authorize) |
+                     req_slot(ReqSlot::RoomEquipmentStatus) | req_slot(ReqSlot::RetrieveGuestMessage) |
+                     req_slot(ReqSlot::DeleteGuestMessage),
 };
 
 TxnVendor& htng() {
@@ -36,8 +40,8 @@ TxnVendor& htng() {
 // after position 317 are kept as user strings.
 constexpr size_t kGuestMin = 317;
 constexpr TxnGuestLayout kGuest{.room = {12, 16}, .guest_no = {28, 64}, .name = {92, 128},
-                                .arrival = {285, 10}, .arrival_time = {296, 5},
-                                .departure = {301, 10}, .departure_time = {312, 5}};
+                                .arrival = {285, 16}, .arrival_time = {0, 0},
+                                .departure = {301, 16}, .departure_time = {0, 0}};
 
 bool long_enough(TxnVendor& v, const std::string& rec, size_t min, const char* handler) {
     if (rec.size() >= min) return true;
@@ -51,7 +55,7 @@ std::optional<PmsGuest> guest_of(TxnVendor& v, const std::string& rec, const cha
     if (!long_enough(v, rec, kGuestMin, handler)) return std::nullopt;
     PmsGuest g = txn_guest_fields(rec, kGuest, "|");
     if (!txn_guest_dates(v, rec, kGuest, g, handler)) return std::nullopt;
-    g.no_post = rec[284] == 'Y' ? "Y" : "N";
+    g.no_post.assign(1, rec[284] == 'Y' ? 'Y' : 'N');
     g.user_count = 2;
     g.user[0] = txn_field(rec, 220, 64);
     g.user[1] = rec.substr(kGuestMin);
@@ -111,8 +115,6 @@ int htng_vendor_cmd_checkout(TxnVendor& v, const std::string& rec) {
     return txn_checkout(v, txn_field(rec, 12, 16), txn_field(rec, 28, 64), rec);
 }
 
-int htng_vendor_cmd_info(TxnVendor&, const std::string&) { return 1; }
-
 int htng_vendor_init(TxnVendor& v) {
     if (link_type() != LINK_TYPE_TCP) {
         VLOG_ERROR(0, "htng_vendor_init: not TCP?? This cannot happen");
@@ -122,55 +124,21 @@ int htng_vendor_init(TxnVendor& v) {
     return txn_start(v);
 }
 
-ReqResult not_supported(const char* what, std::string& reply) {
-    VLOG_DEBUG(4, 0, "%s", what);
-    reply = "Not supported by vendor";
-    return ReqResult::NotImplemented;
-}
-
 }  // namespace
 
 VendorDescriptor htng_vendor_descriptor() {
-    TxnVendor& v = htng();
-    VendorDescriptor d = txn_descriptor(v, {
-                                               {"STRT", txn_cmd_start},
-                                               {"XXXX", txn_cmd_stop},
-                                               {"CHKI", htng_vendor_cmd_checkin},
-                                               {"CHKM", htng_vendor_cmd_change},
-                                               {"RSTC", htng_vendor_cmd_restrictions},
-                                               {"CHUP", htng_vendor_cmd_update},
-                                               {"CMOV", htng_vendor_cmd_move},
-                                               {"CHKO", htng_vendor_cmd_checkout},
-                                               {"DBST", txn_cmd_resync_start},
-                                               {"DBED", txn_cmd_resync_done},
-                                               {"INFO", htng_vendor_cmd_info},
-                                           });
-    VendorRequests& r = d.requests;
-    r.check_out_room = [](const std::string&, const std::string&, std::string& reply) {
-        return not_supported("htng_handle_check_out_room", reply);
-    };
-    r.check_in_room = [](const std::string&, const std::string&, const std::string&, std::string& reply) {
-        return not_supported("htng_handle_check_in_room", reply);
-    };
-    r.retrieve_guest_folio = [](const std::string&, const std::string&, int32_t, int32_t, int32_t&,
-                                std::vector<std::string>&, std::string& reply) {
-        return not_supported("htng_handle_retrieve_guest_folio", reply);
-    };
-    r.authorize = [](const std::string&, const std::string&, std::string& reply) {
-        return not_supported("htng_handle_authorize", reply);
-    };
-    r.room_equipment_status = [](const std::string&, const std::string&, std::string& reply) {
-        return not_supported("htng_handle_room_equipment_status", reply);
-    };
-    r.retrieve_guest_message = [](const std::string&, const std::string&, int32_t&, std::vector<std::string>&,
-                                  std::string& reply) { return not_supported("htng_handle_retrieve_guest_message", reply); };
-    r.delete_guest_message = [](const std::string&, const std::string&, std::string& reply) {
-        return not_supported("htng_handle_delete_guest_message", reply);
-    };
-    r.post_charge = [](const PMSPostInfo&, std::string&) { return ReqResult::Failed; };
-    r.db_swap = [&v] { return txn_init_request_and_dbst_response(v); };
-    vendor_fill_unserved(r, {{ReqSlot::RetrieveGuestInfo, "htng_handle_retrieve_guest_info"}}, 4);
-    d.post_charge = r.post_charge;
-    d.init = [&v] { return htng_vendor_init(v); };
-    return d;
+    return txn_descriptor(htng(), {
+                                      .records = {{"STRT", txn_cmd_start},
+                                                  {"XXXX", txn_cmd_stop},
+                                                  {"CHKI", htng_vendor_cmd_checkin},
+                                                  {"CHKM", htng_vendor_cmd_change},
+                                                  {"RSTC", htng_vendor_cmd_restrictions},
+                                                  {"CHUP", htng_vendor_cmd_update},
+                                                  {"CMOV", htng_vendor_cmd_move},
+                                                  {"CHKO", htng_vendor_cmd_checkout},
+                                                  {"DBST", txn_cmd_resync_start},
+                                                  {"DBED", txn_cmd_resync_done},
+                                                  {"INFO", txn_cmd_info_silent}},
+                                      .init = htng_vendor_init,
+                                  });
 }

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -59,6 +60,8 @@ bool StreamPeer::send(const std::string& bytes) const {
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        // A pseudo-terminal's master is no socket: plain write.
+        if (n < 0 && errno == ENOTSOCK) n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
@@ -81,6 +84,7 @@ std::string StreamPeer::receive(size_t want, int timeout_ms) const {
         if (left.count() <= 0 || !readable(fd_, static_cast<int>(left.count()))) break;
         char buf[4096];
         ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n < 0 && errno == ENOTSOCK) n = ::read(fd_, buf, sizeof buf);
         if (n <= 0) break;
         got.append(buf, static_cast<size_t>(n));
     }

@@ -4,7 +4,8 @@
 
 #include <string>
 
-// An accepted TCP connection (or any stream socket) owned by the test.
+// An accepted TCP connection (or any stream socket, or a pseudo-terminal's
+// master) owned by the test.
 class StreamPeer {
 public:
     explicit StreamPeer(int fd = -1) : fd_(fd) {}

@@ -1,5 +1,9 @@
 #include "txn_peer.h"
 
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 std::string txnFrame(const std::string& text) {
     unsigned char lrc = 0x03;
     for (char c : text) lrc ^= static_cast<unsigned char>(c);
@@ -42,11 +46,26 @@ void TxnPeer::answer(const std::string& request, const std::string& verb) const 
 
 #include "ctl_support.h"
 
-std::string TxnRun::start(const std::string& vendor, int id, const std::string& extra) {
+TxnRun::~TxnRun() {
+    if (pty_slave >= 0) close(pty_slave);
+}
+
+std::string TxnRun::start(const std::string& vendor, int id, const std::string& extra, TxnTransport transport) {
     d.db().exec("INSERT INTO port_room_status (prs_room_no) VALUES ('101')");
-    if (!d.start(pms.port(), extra + "VENDOR=" + vendor + "\nPOSTDELAY=600\nGALAVU_WAIT_TIMEOUT=3\nFLUSHTIMEOUT=0\n"))
+    std::string link;
+    if (transport == TxnTransport::Pty) {
+        termios raw{};
+        cfmakeraw(&raw);
+        char name[128] = {};
+        int master = -1;
+        if (openpty(&master, &pty_slave, name, &raw, nullptr) != 0) return "no pseudo-terminal";
+        peer = StreamPeer(master);
+        link = std::string("PMSCOMMTYPE=RS232\nPMSCOMMOPTS=") + name + "|9600|8|N|1\n";
+    }
+    if (!d.start(pms.port(), link + extra + "VENDOR=" + vendor +
+                                 "\nPOSTDELAY=600\nGALAVU_WAIT_TIMEOUT=3\nFLUSHTIMEOUT=0\n"))
         return "not started";
-    peer = pms.accept(10000);
+    if (transport == TxnTransport::Tcp) peer = pms.accept(10000);
     if (peer.fd() < 0) return "no connection: " + d.log();
     const std::string strt = tp.expect(5000);
     if (strt != "S1019999STRT") return "no STRT but [" + strt + "]: " + d.log();

@@ -30,15 +30,24 @@ private:
 
 #include "daemon_harness.h"
 
-// A daemon on a transaction-id vendor with the scripted PMS connected and
-// the start (STRT answered VER) done. Scans wait 600 s unless `extra` says
-// otherwise, so that only the test starts them.
+enum class TxnTransport { Tcp, Pty };
+
+// A daemon on a transaction-id vendor with the scripted PMS connected (over
+// loopback TCP or a pseudo-terminal) and the start (STRT answered VER) done.
+// Scans wait 600 s unless `extra` says otherwise, so that only the test
+// starts them.
 struct TxnRun {
+    TxnRun() = default;
+    TxnRun(const TxnRun&) = delete;
+    TxnRun& operator=(const TxnRun&) = delete;
+    ~TxnRun();
     DaemonHarness d;
     TcpListener pms;
     StreamPeer peer;
+    int pty_slave = -1;  // held open so that the master never reads EIO
     // Empty on success, else what went wrong.
-    std::string start(const std::string& vendor, int id, const std::string& extra = "");
+    std::string start(const std::string& vendor, int id, const std::string& extra = "",
+                      TxnTransport transport = TxnTransport::Tcp);
     TxnPeer tp{peer};
     TxnPeer& p() { return tp; }
     std::string control(const std::string& subtype, const std::string& data, int timeout_ms = 8000) const;

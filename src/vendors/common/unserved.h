@@ -35,7 +35,9 @@ const char* req_slot_name(ReqSlot slot);
 struct UnservedSlot {
     ReqSlot slot;
     std::string entry;  // the debug line its call writes
+    std::string reply = {};  // written to the caller's reply ("": left as it is)
 };
 
-// Fills each listed slot with "log `entry` at debug `level`, answer 3".
+// Fills each listed slot with "log `entry` at debug `level`, answer 3", and
+// the slot's `reply` text where the slot has a reply.
 void vendor_fill_unserved(VendorRequests& r, const std::vector<UnservedSlot>& slots, int level);

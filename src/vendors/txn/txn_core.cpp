@@ -1,6 +1,5 @@
 #include "vendors/txn/txn_core.h"
 
-#include <cctype>
 #include <cmath>
 
 #include "config.h"
@@ -10,7 +9,6 @@
 #include "io_gwy/server.h"
 #include "platform/log.h"
 #include "utils/strutils.h"
-#include "vendors/common/room_status.h"
 #include "vendors/txn/txn_settings.h"
 
 static constexpr char kLogSrc[] = "vendors/txn";
@@ -57,25 +55,6 @@ bool txn_value_fits(std::string_view value, size_t width) {
 
 namespace {
 
-bool digits(std::string_view s) {
-    for (char c : s)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    return !s.empty();
-}
-
-int num(std::string_view s) {
-    int n = 0;
-    for (char c : s) n = n * 10 + (c - '0');
-    return n;
-}
-
-bool real_day(int y, int m, int d) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (y < 1900 || y > 2999 || m < 1 || m > 12 || d < 1) return false;
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
-}
-
 std::string_view trim(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -84,29 +63,19 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
-std::optional<std::string> txn_date(std::string_view date, std::string_view time) {
+std::string txn_date(std::string_view date, std::string_view time) {
     date = trim(date);
     time = trim(time);
-    if (date.empty()) return std::string();
-    int y = 0, m = 0, d = 0;
-    if (date.size() == 10 && date[4] == '-' && date[7] == '-' && digits(date.substr(0, 4)) &&
-        digits(date.substr(5, 2)) && digits(date.substr(8, 2))) {
-        y = num(date.substr(0, 4)), m = num(date.substr(5, 2)), d = num(date.substr(8, 2));
-    } else if (date.size() == 10 && date[2] == '/' && date[5] == '/' && digits(date.substr(0, 2)) &&
-               digits(date.substr(3, 2)) && digits(date.substr(6, 4))) {
-        m = num(date.substr(0, 2)), d = num(date.substr(3, 2)), y = num(date.substr(6, 4));
-    } else {
-        return std::nullopt;
-    }
-    if (!real_day(y, m, d)) return std::nullopt;
-    int hh = 0, mm = 0;
-    if (!time.empty()) {
-        if (time.size() != 5 || time[2] != ':' || !digits(time.substr(0, 2)) || !digits(time.substr(3, 2)))
-            return std::nullopt;
-        hh = num(time.substr(0, 2)), mm = num(time.substr(3, 2));
-        if (hh > 23 || mm > 59) return std::nullopt;
-    }
-    return strFormat("%04d-%02d-%02d %02d:%02d:00", y, m, d, hh, mm);
+    if (date.empty()) return "";
+    std::string text(date);
+    // Month first, as the PMS may write it: our database connection reads
+    // slashed dates year first, so the order is made explicit here.
+    auto digit = [&text](size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+    if (text.size() == 10 && text[2] == '/' && text[5] == '/' && digit(0) && digit(1) && digit(3) && digit(4) &&
+        digit(6) && digit(7) && digit(8) && digit(9))
+        text = text.substr(6, 4) + "-" + text.substr(0, 2) + "-" + text.substr(3, 2);
+    if (!time.empty()) text.append(" ").append(time);
+    return text;
 }
 
 bool txn_amount_text(const TxnVendor& v, const PMSPostInfo& post, std::string& amount, std::string& reply) {
@@ -150,6 +119,7 @@ int txn_cmd_stop(TxnVendor& v, const std::string& rec) {
 }
 
 int txn_cmd_info(TxnVendor& v, const std::string& rec) { return txn_answer(v, rec, true); }
+int txn_cmd_info_silent(TxnVendor&, const std::string&) { return 1; }
 
 int txn_cmd_resync_start(TxnVendor& v, const std::string&) {
     v.s.swap = 1;
@@ -213,46 +183,4 @@ int txn_harvest(TxnVendor& v, const std::function<void(const std::string&, const
     for (const auto& r : *rooms) visit(r.room, r.arrival, r.no_post);
     VLOG_INFO("%s_link_keep_alive: harvest success", px);
     return 0;
-}
-
-namespace {
-
-std::optional<std::string> parse_cmd(TxnVendor& v, const std::string& rec) {
-    if (rec.size() > 11) {
-        v.s.last_code = rec.substr(8, 4);
-        v.s.last_code_time = time(nullptr);
-        return v.s.last_code;
-    }
-    VLOG_ERROR(0, "%s_vendor_parse_cmd unknown message [%s]", v.p.prefix, rec.c_str());
-    return std::nullopt;
-}
-
-ReqResult check_room_status(const std::string& room, int32_t& status, std::string& reply) {
-    return vendor_db_room_status(room, status, reply);
-}
-
-}  // namespace
-
-VendorDescriptor txn_descriptor(TxnVendor& v, const std::vector<std::pair<std::string, TxnHandler>>& handlers) {
-    VendorDescriptor d;
-    d.name = v.p.name;
-    for (const auto& [code, fn] : handlers) {
-        VendorCmdHandler h;
-        if (fn) h = [&v, fn = fn](const std::string& rec) { return fn(v, rec); };
-        d.commands.push_back({code, std::move(h)});
-    }
-    VendorRequests& r = d.requests;
-    r.check_room_status = check_room_status;
-    r.link_free |= vendor_request_bit(1);  // from the occupancy table
-    r.check_status = [&v](std::optional<std::string>& status) {
-        status = strFormat("%s^%ld", v.s.last_code.c_str(), static_cast<long>(v.s.last_code_time));
-    };
-    r.check_db_swap_status = [&v](std::optional<std::string>& status) {
-        status = strFormat("%d|%ld", v.s.swap, static_cast<long>(v.s.swap_time));
-    };
-    d.read_msg = [&v](std::string& rec) { return txn_read_msg_timeout(v, v.s.read, rec); };
-    d.parse_cmd = [&v](const std::string& rec) { return parse_cmd(v, rec); };
-    d.close = [] { return 0; };
-    d.keep_alive = [&v] { return req_code(txn_keep_alive(v)); };
-    return d;
 }

@@ -1,5 +1,6 @@
 #include "vendors/txn/txn_guest.h"
 
+#include "db_txn.h"
 #include "platform/log.h"
 #include "vendors/txn/txn_names.h"
 
@@ -27,15 +28,23 @@ PmsGuest txn_guest_fields(const std::string& rec, const TxnGuestLayout& l, const
 bool txn_guest_dates(TxnVendor& v, const std::string& rec, const TxnGuestLayout& l, PmsGuest& g,
                      const char* handler) {
     auto cut = [&rec](TxnSpan s) { return txn_field(rec, s.pos, s.len); };
-    auto arrival = txn_date(cut(l.arrival), cut(l.arrival_time));
-    auto departure = txn_date(cut(l.departure), cut(l.departure_time));
-    if (!arrival || !departure) {
-        VLOG_ERROR(0, "%s: invalid arrival or departure date in [%s]", handler, rec.c_str());
-        txn_send_err(v, txn_id(rec));
-        return false;
+    // A layout without a time field (HTNG) holds date and time in one.
+    auto time_of = [&](TxnSpan s) { return s.len ? cut(s) : std::string(); };
+    g.arrival = txn_date(cut(l.arrival), time_of(l.arrival_time));
+    g.departure = txn_date(cut(l.departure), time_of(l.departure_time));
+    for (std::string* d : {&g.arrival, &g.departure}) {
+        if (d->empty()) continue;
+        // Refused here, the insert cannot fail on it after the room's guests
+        // were already marked stale; read once, the announcement gets it in
+        // the one form it converts.
+        auto read = db_timestamp_text(*d);
+        if (!read) {
+            VLOG_ERROR(0, "%s: invalid arrival or departure date in [%s]", handler, rec.c_str());
+            txn_send_err(v, txn_id(rec));
+            return false;
+        }
+        *d = *read;
     }
-    g.arrival = *arrival;
-    g.departure = *departure;
     return true;
 }
 

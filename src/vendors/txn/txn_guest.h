@@ -19,7 +19,8 @@ bool txn_length_is(TxnVendor& v, const std::string& rec, size_t want, const char
 // Room, guest no and the name split at `sep` (last name first); created now.
 PmsGuest txn_guest_fields(const std::string& rec, const TxnGuestLayout& layout, const std::string& sep);
 // Arrival and departure of the record into `g`; a blank date stays empty
-// (stored as NULL). A date that is not a real one is answered ERR: false.
+// (stored as NULL). A date the database does not take is answered ERR before
+// anything is changed: false.
 bool txn_guest_dates(TxnVendor& v, const std::string& rec, const TxnGuestLayout& layout, PmsGuest& g,
                      const char* handler);
 // CMOV: the guest's row and running sessions follow it to the new room.

@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+#include "vendors/common/unserved.h"
+
 struct TxnProfile {
     const char* name;    // registry name, "GalaVu 2-way"
     const char* prefix;  // operation prefix of the log texts, "galavu"
@@ -29,6 +31,12 @@ struct TxnProfile {
     // ERR code texts; other codes read "Unknown error id [%d]".
     std::map<int, const char*> errors;
     bool error_text_to_reply;  // the code's text goes to the caller's reply
+
+    // Requests: whether the folio, messages, message deletion and room status
+    // go to the PMS; which slots answer "Not supported by vendor". Every other
+    // slot the vendor has no handler for answers 3.
+    bool guest_requests;
+    ReqSlots not_supported;
 };
 
 // The ERR code texts Galaxy and HTNG share.
