@@ -11,17 +11,19 @@
 #include "platform/log.h"
 #include "settings_core.h"
 #include "vendors/fias/fias_settings.h"
+#include "vendors/micros4700/m4700_settings.h"
 
 static constexpr char kLogSrc[] = "settings";
 
 namespace {
 
-constexpr std::array<SettingsTable, 5> kTables = {{
+constexpr std::array<SettingsTable, 6> kTables = {{
     {"daemon core", kCoreSettings},
     {"PMS link", kLinkSettings},
     {"control server", kServerSettings},
     {"database", kDbSettings},
     {"FIAS vendors", kFiasSettings},
+    {"Micros 4700", kMicros4700Settings},
 }};
 
 bool all_digits(std::string_view v) {

@@ -15,6 +15,7 @@
 #include "vendors/common/unserved.h"
 #include "vendors/micros4700/m4700_codec.h"
 #include "vendors/micros4700/m4700_link.h"
+#include "vendors/micros4700/m4700_settings.h"
 
 static constexpr char kLogSrc[] = "vendors/Micros4700";
 
@@ -303,8 +304,8 @@ int micros4700_vendor_init(M4700State& st) {
     const long timeout = config_get_number("PMSCOMMTIMEOUT", 10);
     // A read that never waits would fail every exchange.
     st.timeout = timeout >= 1 && timeout <= 3600 ? static_cast<int>(timeout) : 10;
-    st.rooms_per_run = static_cast<int>(config_get_number("NUM_ROOMS_CACHED_PER_RUN", 5));
-    st.cache_age_hours = static_cast<int>(config_get_number("ROOM_CACHE_AGE_IN_HOURS", 4));
+    st.rooms_per_run = static_cast<int>(setting_number(kSetRoomsCachedPerRun));
+    st.cache_age_hours = static_cast<int>(setting_number(kSetRoomCacheAge));
     svr_setReady();
     return 1;
 }
