@@ -44,7 +44,9 @@ public:
     explicit Micros4700Pms(SimContext& ctx) : ctx_(ctx) {}
 
     void connected() override {
+        // No start exchange: the connection is the link.
         up_ = true;
+        sim_note("link up");
         in_.clear();
     }
     void disconnected() override { up_ = false; }
