@@ -238,5 +238,10 @@ struct NamelessGuest {
     std::optional<std::string> room, arrival;
 };
 std::optional<std::vector<NamelessGuest>> db_nameless_guests(int psi_no, int limit);
+// Rooms of the room list last updated more than `age_hours` ago, oldest
+// first, at most `limit` (a room without a value is nullopt); nullopt on a
+// database failure.
+std::optional<std::vector<std::optional<std::string>>> db_rooms_due_for_refresh(int age_hours, int limit,
+                                                                                std::string* stmt = nullptr);
 // Records the discount a VIP guest got on a posted charge; false on failure.
 bool db_add_discount(const std::string& room, const std::string& guest_no, int vip_code, float discount);

@@ -128,3 +128,19 @@ std::optional<std::vector<NamelessGuest>> db_nameless_guests(int psi_no, int lim
         out.push_back({vornDB_getStringData(res, r, 0), vornDB_getStringData(res, r, 1)});
     return out;
 }
+
+std::optional<std::vector<std::optional<std::string>>> db_rooms_due_for_refresh(int age_hours, int limit,
+                                                                                std::string* stmt) {
+    // Negative numbers would make the statement fail every time.
+    std::string sql = strFormat(
+        "SELECT\tprl_room FROM pms_room_list WHERE prl_updated_dt < timestamp 'now()' - interval '%d hours' ORDER "
+        "BY prl_updated_dt LIMIT %d",
+        age_hours < 0 ? 0 : age_hours, limit < 0 ? 0 : limit);
+    keep(stmt, sql);
+    int64_t rows = 0, fields = 0;
+    DbResult res = db_query(sql.c_str(), &rows, &fields);
+    if (!res) return std::nullopt;
+    std::vector<std::optional<std::string>> out;
+    for (long r = 0; r < rows; ++r) out.push_back(vornDB_getStringData(res, r, 0));
+    return out;
+}

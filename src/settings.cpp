@@ -17,12 +17,13 @@
 #include "vendors/jds/jds_settings.h"
 #include "vendors/line/line_settings.h"
 #include "vendors/txn/txn_settings.h"
+#include "vendors/micros4700/m4700_settings.h"
 
 static constexpr char kLogSrc[] = "settings";
 
 namespace {
 
-constexpr std::array<SettingsTable, 10> kTables = {{
+constexpr std::array<SettingsTable, 11> kTables = {{
     {"daemon core", kCoreSettings},
     {"PMS link", kLinkSettings},
     {"SFTP link", kSftpSettings},
@@ -33,6 +34,7 @@ constexpr std::array<SettingsTable, 10> kTables = {{
     {"Marriott and Marriott FOSSE", kLineSettings},
     {"GalaVu, Galaxy and HTNG", kTxnSettings},
     {"JDS", kJdsSettings},
+    {"Micros 4700", kMicros4700Settings},
 }};
 
 bool all_digits(std::string_view v) {

@@ -34,7 +34,7 @@ constexpr std::array<VendorEntry, VENDOR_COUNT> kVendorRegistry = {{
     {VENDOR_GALAXY, "Galaxy 2-way", galaxy_vendor_descriptor},
     {VENDOR_REGAL, "Regal 2-way", nullptr},
     {VENDOR_HNMUX, "HN MUX 2-way", nullptr},
-    {VENDOR_MICROS4700, "Micros4700 1.5-way", nullptr},
+    {VENDOR_MICROS4700, "Micros4700 1.5-way", micros4700_vendor_descriptor},
     {VENDOR_OPTIMA, "Optima 2-way", nullptr},
     {VENDOR_PROTEL, "Protel 2-way", nullptr},
     {VENDOR_NITEVISION_SFTP, "NiteVisionSFTP 1-way", nv_vendor_descriptor, kDrivenByScan},

@@ -1,5 +1,6 @@
-// JDS through the running daemon, against a scripted PMS on loopback TCP that
-// frames with its own LRC and sequence numbers: postings and their ACK/NAK
+// JDS through the running daemon, against a scripted PMS on loopback TCP (and,
+// for the guest records, a pseudo-terminal) that frames with its own LRC and
+// sequence numbers: postings and their ACK/NAK
 // handshake, guest records of each kind with their database rows and
 // announcements, class of service, records that arrive during a request, and
 // a link cut in the middle of a posting.
@@ -13,7 +14,7 @@
 
 #include "ctl_support.h"
 #include "daemon_harness.h"
-#include "loopback_peer.h"
+#include "fias_peer.h"
 #include "platform/mcast.h"
 
 namespace {
@@ -40,14 +41,15 @@ std::string guestRecord(char status, char swap, const std::string& room, const s
 
 class JdsDaemon : public ::testing::Test {
 protected:
-    void start(const std::string& extra = "") {
+    void start(const std::string& extra = "", bool serial = false) {
         PG_REQUIRE(d.db());
         d.db().exec("INSERT INTO port_room_status (prs_room_no) VALUES ('101'), ('102'), ('12')");
         listener = vornpmsmcast_open_listener(kMcastGroup, "127.0.0.1", d.mcastPort());
         ASSERT_GE(listener, 0);
-        ASSERT_TRUE(d.start(pms.port(), extra + "VENDOR=JDS 2-way\nFLUSHTIMEOUT=1\nPSI_NO=0\n"));
-        peer = pms.accept(10000);
-        ASSERT_GE(peer.fd(), 0) << d.log();
+        peer = serial ? FiasPeer::serial() : FiasPeer::tcp();
+        ASSERT_TRUE(peer);
+        ASSERT_TRUE(d.start(peer->port(), peer->linkConfig() + extra + "VENDOR=JDS 2-way\nFLUSHTIMEOUT=1\nPSI_NO=0\n"));
+        ASSERT_TRUE(peer->accept(10000)) << d.log();
         ASSERT_TRUE(d.waitLog("pms_init: g_vendor_id = 4", 5000)) << d.log();
     }
     void TearDown() override {
@@ -58,7 +60,7 @@ protected:
         std::string got;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (std::chrono::steady_clock::now() < deadline) {
-            std::string b = peer.receive(1, 200);
+            std::string b = peer->readRaw(1, 200);
             if (b.empty()) continue;
             if (got.empty() && b[0] != STX) continue;
             got += b;
@@ -68,8 +70,8 @@ protected:
     }
     // Sends a record and expects the daemon's ACK for `seq`.
     void pmsSends(const std::string& body, const std::string& seq) {
-        ASSERT_TRUE(peer.send(jdsFrame(body)));
-        EXPECT_EQ(peer.receive(9, 3000), linkResp(ACK, seq));
+        peer->sendRaw(jdsFrame(body));
+        EXPECT_EQ(peer->readRaw(9, 3000), linkResp(ACK, seq));
     }
     bool nextEvent(int code, McastEvent& ev, int timeout_ms) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -100,8 +102,7 @@ protected:
     std::string flag() { return d.db().value("SELECT ses_posted_flag FROM session_info"); }
 
     DaemonHarness d;
-    TcpListener pms;
-    StreamPeer peer;
+    std::unique_ptr<FiasPeer> peer;
     int listener = -1;
 };
 
@@ -132,13 +133,13 @@ TEST_P(JdsPosting, HandshakeDecidesWhetherTheChargeIsMarked) {
         EXPECT_EQ(f.substr(1, 8), "03101   ");
         EXPECT_EQ(f.substr(92, 9), "     1250");
         switch (a) {
-            case Answer::AckRight: peer.send(linkResp(ACK, seq)); break;
-            case Answer::AckWrongSeq: peer.send(linkResp(ACK, "99999")); break;
-            case Answer::Nak: peer.send(linkResp(NAK, seq)); break;
+            case Answer::AckRight: peer->sendRaw(linkResp(ACK, seq)); break;
+            case Answer::AckWrongSeq: peer->sendRaw(linkResp(ACK, "99999")); break;
+            case Answer::Nak: peer->sendRaw(linkResp(NAK, seq)); break;
             case Answer::BadLrc: {
                 std::string r = linkResp(ACK, seq);
                 r.back() ^= 0x40;
-                peer.send(r);
+                peer->sendRaw(r);
                 break;
             }
             case Answer::Silence: break;
@@ -165,8 +166,19 @@ INSTANTIATE_TEST_SUITE_P(
                       PostCase{"SilenceExhausts", "MSG_RETRIES=2\n", {Answer::Silence, Answer::Silence}, false}),
     [](const auto& i) { return std::string(i.param.name); });
 
-TEST_F(JdsDaemon, GuestRecordsOfEveryKindAndBothLengths) {
-    start();
+struct Transport {
+    const char* name;
+    bool serial;
+};
+class JdsOverLink : public JdsDaemon, public ::testing::WithParamInterface<Transport> {};
+
+TEST_P(JdsOverLink, GuestRecordsOfEveryKindAndBothLengths) {
+    start("EXPIRE_ON_CHECKOUT=1\n", GetParam().serial);
+    // A running room-billed session in 102, which the check-out there ends.
+    d.db().exec("INSERT INTO service_sets (srs_seq_no, srs_expire_on_checkout) VALUES (11, 1)");
+    d.db().exec("INSERT INTO session_info (ses_room_no, ses_mac, ses_pay_no, ses_srs_no, ses_reg_time_dt, "
+                "ses_reg_expire_dt, ses_orig_expire_dt, ses_posted_flag) VALUES ('102', 'mac102', 4, 11, "
+                "now() - interval '1 hour', now() + interval '2 hours', now() + interval '2 hours', 1)");
     McastEvent ev;
     // Check-in, short form.
     pmsSends(guestRecord('1', '0', "101", "", "00001"), "00001");
@@ -187,6 +199,8 @@ TEST_F(JdsDaemon, GuestRecordsOfEveryKindAndBothLengths) {
     pmsSends(guestRecord('2', '0', "102", "", "00004"), "00004");
     ASSERT_TRUE(nextEvent(2, ev, 3000));
     EXPECT_EQ(d.db().value("SELECT count(*) FROM pms_guests WHERE pms_is_stale = 0"), "0");
+    EXPECT_TRUE(d.waitLog("vrdi_set_reg_expiry_time: mac [mac102]", 3000)) << d.log();
+    EXPECT_EQ(d.db().value("SELECT count(*) FROM session_info WHERE ses_reg_expire_dt > now()"), "0");
     // A date that is no calendar date changes nothing, though the frame is acknowledged.
     pmsSends(guestRecord('1', '0', "101", "", "00005", false, "20300231"), "00005");
     EXPECT_TRUE(d.waitLog("jds_vendor_cmd_guest_info: invalid date [20300231]", 3000));
@@ -194,8 +208,8 @@ TEST_F(JdsDaemon, GuestRecordsOfEveryKindAndBothLengths) {
     // A corrupted frame is refused with its own sequence number.
     std::string bad = jdsFrame(guestRecord('1', '0', "101", "", "00006"));
     bad.back() ^= 1;
-    ASSERT_TRUE(peer.send(bad));
-    EXPECT_EQ(peer.receive(9, 3000), linkResp(NAK, "00006"));
+    peer->sendRaw(bad);
+    EXPECT_EQ(peer->readRaw(9, 3000), linkResp(NAK, "00006"));
     // Markers switch the control server and keep the swap state.
     pmsSends("6000007", "00007");
     EXPECT_EQ(controlRequest(d.controlPort(), frame("01", "01", "101")),
@@ -215,14 +229,14 @@ TEST_F(JdsDaemon, ClassOfServiceReachesAShortRoom) {
     EXPECT_EQ(d.db().value("SELECT pms_class_of_service FROM pms_guests"), "7") << d.log();
 }
 
-TEST_F(JdsDaemon, GuestRecordArrivingDuringARequestIsNotLost) {
-    start();
+TEST_P(JdsOverLink, GuestRecordArrivingDuringARequestIsNotLost) {
+    start("", GetParam().serial);
     auto answer = std::async(std::launch::async, [&] { return controlRequest(d.controlPort(), frame("01", "05", "101")); });
     const std::string req = frameIn();
     ASSERT_EQ(req.size(), 23u) << req;
     EXPECT_EQ(req.substr(1, 15), "12101   " + std::string(7, ' '));
     const std::string seq = req.substr(16, 5);
-    ASSERT_TRUE(peer.send(linkResp(ACK, seq)));
+    peer->sendRaw(linkResp(ACK, seq));
     // A check-in first, then the awaited answer.
     pmsSends(guestRecord('1', '0', "101", "", "00001"), "00001");
     pmsSends("66101   " + std::string(16, ' ') + seq, seq);
@@ -235,9 +249,12 @@ TEST_F(JdsDaemon, LinkCutDuringAPostingLeavesTheChargeUnmarked) {
     start();
     charge("101", "3");
     ASSERT_FALSE(frameIn(8000).empty());
-    peer.close();
+    peer.reset();
     ASSERT_TRUE(d.waitLog("Unable to send post!", 8000)) << d.log();
     EXPECT_EQ(flag(), "0");
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, JdsOverLink, ::testing::Values(Transport{"Tcp", false}, Transport{"Pty", true}),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace

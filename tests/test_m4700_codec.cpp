@@ -51,6 +51,12 @@ TEST(M4700Codec, NamesAnswers) {
     EXPECT_FALSE(m4700::cannot_charge(*none));
     EXPECT_FALSE(m4700::decode_names(answer(" 3", field("SMITH,JOHN"))));
     EXPECT_FALSE(m4700::decode_names("01Micros"));
+    // Letters of the PMS's own character set stay; a control byte does not.
+    auto latin = m4700::decode_names(answer(" 1", field("M\xdcLLER,J\xd6RG")));
+    ASSERT_TRUE(latin);
+    EXPECT_EQ(latin->names.at(0), "M\xdcLLER,J\xd6RG");
+    EXPECT_TRUE(m4700::post_text("101", latin->names[0], 1, 1));
+    EXPECT_FALSE(m4700::decode_names(answer(" 1", field("SMITH\x07,JOHN"))));
     auto s = m4700::split_name(" DOE , JANE ");
     EXPECT_EQ(s.last, "DOE");
     EXPECT_EQ(s.first, "JANE");

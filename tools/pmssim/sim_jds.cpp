@@ -34,7 +34,9 @@ public:
     explicit JdsPms(SimContext& ctx) : ctx_(ctx) {}
 
     void connected() override {
+        // No start exchange: the connection is the link.
         up_ = true;
+        sim_note("link up");
         in_.clear();
         out_.clear();
         sends_ = 0;

@@ -62,6 +62,7 @@ std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_nitevision(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_marriott(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_jds(SimContext& ctx);
+std::unique_ptr<SimProtocol> sim_make_micros4700(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_galavu(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_galaxy(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_htng(SimContext& ctx);

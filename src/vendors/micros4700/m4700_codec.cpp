@@ -31,6 +31,14 @@ bool printable(std::string_view s) {
     return true;
 }
 
+// Name fields may carry letters of the PMS's own character set (bytes above
+// 0x7e); control bytes would break the message they are sent back in.
+bool name_text(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
 constexpr const char* kNoCharge[] = {"CASH-ONLY GUEST", "/VACANT ROOM", "/INVALID", "/NOPOST GUEST"};
 
 }  // namespace
@@ -58,7 +66,7 @@ std::optional<std::string> names_request(std::string_view room) {
 }
 
 std::optional<std::string> post_text(std::string_view room, std::string_view name, int64_t seqno, double amount) {
-    if (!room_fits(room) || name.size() > kNameWidth || !printable(name) || !std::isfinite(amount))
+    if (!room_fits(room) || name.size() > kNameWidth || !name_text(name) || !std::isfinite(amount))
         return std::nullopt;
     char seq[8], amt[32];
     std::snprintf(seq, sizeof seq, "%4ld", static_cast<long>(((seqno % 10000) + 10000) % 10000));
@@ -78,7 +86,7 @@ std::optional<NamesAnswer> decode_names(std::string_view msg) {
     NamesAnswer a;
     for (size_t i = 0; i + kNameWidth <= data.size(); i += kNameWidth) {
         std::string n = strip(data.substr(i, kNameWidth));
-        if (!printable(n)) return std::nullopt;
+        if (!name_text(n)) return std::nullopt;
         a.names.push_back(std::move(n));
     }
     return a;
