@@ -301,7 +301,7 @@ int micros4700_build_guest_cache(M4700State& st) {
 
 int micros4700_vendor_init(M4700State& st) {
     VLOG_DEBUG(4, 0, "Entering micros4700_vendor_init");
-    const long timeout = config_get_number("PMSCOMMTIMEOUT", 10);
+    const long timeout = setting_number(kSetM4700Read);
     // A read that never waits would fail every exchange.
     st.timeout = timeout >= 1 && timeout <= 3600 ? static_cast<int>(timeout) : 10;
     st.rooms_per_run = static_cast<int>(setting_number(kSetRoomsCachedPerRun));

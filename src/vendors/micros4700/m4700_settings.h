@@ -1,4 +1,5 @@
-// Settings of the Micros 4700 guest cache.
+// Settings of Micros 4700: the guest cache, and its own reading of the
+// read time-out.
 #pragma once
 
 #include "settings.h"
@@ -8,4 +9,7 @@ inline constexpr Setting kSetRoomsCachedPerRun{"NUM_ROOMS_CACHED_PER_RUN", Setti
 inline constexpr Setting kSetRoomCacheAge{"ROOM_CACHE_AGE_IN_HOURS", SettingForm::Number, "4",
                                           "hours after which a room's guests are asked again", 4};
 
-inline constexpr Setting kMicros4700Settings[] = {kSetRoomsCachedPerRun, kSetRoomCacheAge};
+inline constexpr Setting kSetM4700Read{"PMSCOMMTIMEOUT", SettingForm::Number, "10",
+                                      "wait for each answer, seconds (1 to 3600, else 10)", 10};
+
+inline constexpr Setting kMicros4700Settings[] = {kSetRoomsCachedPerRun, kSetRoomCacheAge, kSetM4700Read};
