@@ -144,6 +144,8 @@ std::string setting_form_text(const Setting& s) {
             return "text";
         case SettingForm::Number:
             return "number";
+        case SettingForm::Seconds:
+            return "seconds, a fraction allowed (0.2)";
         case SettingForm::StrictUnsigned:
             return "strict number, 0 or more";
         case SettingForm::StrictInt:

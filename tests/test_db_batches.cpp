@@ -95,7 +95,9 @@ TEST_F(DbBatches, PreparedOncePerConnectionAndAfterLoss) {
         int first = db_get_message_seq_no();
         EXPECT_EQ(db_get_message_seq_no(), first + 1);
         if (round == 0) reconnect("");
-        if (round == 1) ASSERT_GE(db_command("DEALLOCATE ALL"), 0);
+        if (round == 1) {
+            ASSERT_GE(db_command("DEALLOCATE ALL"), 0);
+        }
     }
     addCharges(1);
     int64_t count = 0;
