@@ -18,6 +18,15 @@ public:
     ~FiasPeer();
 
     bool isSerial() const { return serial_; }
+    // The wire rules to play: frames with an LRC, and ACK/NAK answers. By
+    // default both hold on the serial line only.
+    void setWire(bool lrc, bool acks) {
+        lrc_ = lrc;
+        acks_ = acks;
+    }
+    bool acks() const { return acks_; }
+    // Closes the connection or the pty master, as a PMS that drops the link.
+    void hangUp();
     int port() const { return port_; }
     const std::string& slavePath() const { return slave_path_; }
     // PMSCOMMTYPE and PMSCOMMOPTS lines for the daemon's configuration.
@@ -57,6 +66,8 @@ private:
     int readByte(int timeout_ms);  // -1 time-out or error
 
     bool serial_ = false;
+    bool lrc_ = false;
+    bool acks_ = false;
     int listen_fd_ = -1;
     int fd_ = -1;  // connected socket or pty master
     int slave_fd_ = -1;

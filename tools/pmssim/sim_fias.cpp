@@ -57,9 +57,20 @@ std::optional<long> hundredths(const std::string& text) {
     return v;
 }
 
+// Where the FIAS PMSs differ on the wire.
+struct FiasFlavour {
+    bool lrc = true;               // frames on the serial line carry an LRC
+    bool acks_everywhere = false;  // ACK/NAK on every link type, not only serial
+    bool describes = true;         // the interface describes the link (LD ... LA) before it is up
+};
+
 class FiasPms : public SimProtocol {
 public:
-    explicit FiasPms(SimContext& ctx) : ctx_(ctx), serial_(ctx.transport().serial()) {}
+    FiasPms(SimContext& ctx, FiasFlavour flavour)
+        : ctx_(ctx),
+          flavour_(flavour),
+          serial_(ctx.transport().serial() || flavour.acks_everywhere),
+          lrc_(ctx.transport().serial() && flavour.lrc) {}
 
     void connected() override {
         reset();
@@ -109,8 +120,14 @@ public:
                            std::to_string(ev.item.amount) + "|BA" + std::to_string(ev.guest.balance()) + "|" +
                            stamp());
                 break;
-            case SimEventKind::NightAuditStart: sendRecord("NS|" + stamp()); break;
-            case SimEventKind::NightAuditEnd: sendRecord("NE|" + stamp()); break;
+            case SimEventKind::NightAuditStart:
+                night_audit_ = true;
+                sendRecord("NS|" + stamp());
+                break;
+            case SimEventKind::NightAuditEnd:
+                night_audit_ = false;
+                sendRecord("NE|" + stamp());
+                break;
             case SimEventKind::Resync: resync(); break;
             case SimEventKind::Drop:
                 // A serial line cannot be cut from this side; a link end makes
@@ -136,7 +153,15 @@ private:
         start_at_.reset();
         link_up_ = false;
         describing_ = false;
+        night_audit_ = false;
         last_answer_ = NAK;
+    }
+
+    // Without a link description the link is up at the first exchange.
+    void exchanged() {
+        if (flavour_.describes || link_up_) return;
+        link_up_ = true;
+        sim_note("link up (no link description)");
     }
 
     // ---- framing ----
@@ -178,7 +203,12 @@ private:
             return;
         }
         if (in_frame_) {
-            if (c == ETX) {
+            if (c == ETX && !lrc_) {
+                in_frame_ = false;
+                sim_log(SimDir::Received, frame_);
+                writeControl(ACK);
+                process(frame_);
+            } else if (c == ETX) {
                 in_frame_ = false;
                 want_lrc_ = true;
             } else if (c == STX) {
@@ -200,6 +230,7 @@ private:
                 sim_log(SimDir::Received, std::string(1, c));
                 if (in_flight_) {
                     in_flight_.reset();
+                    exchanged();
                     pump();
                 }
                 break;
@@ -228,7 +259,7 @@ private:
         f += STX;
         f += body;
         f += ETX;
-        if (serial_) f += static_cast<char>(vendor_calc_lrc(body + ETX));
+        if (lrc_) f += static_cast<char>(vendor_calc_lrc(body + ETX));
         return f;
     }
 
@@ -292,6 +323,7 @@ private:
         }
         ctx_.recordSeen(rec->type);
         const std::string& t = rec->type;
+        exchanged();
         if (t == "LS") {
             sendRecord("LA|" + stamp());
         } else if (t == "LD") {
@@ -305,6 +337,8 @@ private:
                 sendRecord("LA|" + stamp());
                 link_up_ = true;
                 sim_note("link up (%d link records)", link_records_);
+            } else if (link_up_) {
+                sendRecord("LA|" + stamp());  // a keep-alive
             }
         } else if (t == "LE") {
             sendRecord("LA|" + stamp());
@@ -347,6 +381,7 @@ private:
     }
 
     void posting(const FiasRecord& rec) {
+        if (night_audit_) sim_note("a posting during night audit");
         std::string room = rec.text("RN");
         std::string number = rec.text("G#");
         std::string answer = "PA|P#" + rec.text("P#") + "|";
@@ -437,7 +472,10 @@ private:
     }
 
     SimContext& ctx_;
-    bool serial_;
+    FiasFlavour flavour_;
+    bool serial_;  // ACK/NAK and one frame at a time
+    bool lrc_;     // frames carry an LRC
+    bool night_audit_ = false;
     // Incoming frame.
     bool in_frame_ = false;
     bool want_lrc_ = false;
@@ -458,4 +496,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx) { return std::make_unique<FiasPms>(ctx); }
+std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx) { return std::make_unique<FiasPms>(ctx, FiasFlavour{}); }
+
+std::unique_ptr<SimProtocol> sim_make_regal(SimContext& ctx) {
+    return std::make_unique<FiasPms>(ctx, FiasFlavour{.lrc = false, .acks_everywhere = true, .describes = false});
+}

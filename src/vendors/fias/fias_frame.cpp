@@ -203,7 +203,7 @@ int fias_read_flush(FiasVendor& v, std::string& body) {
 }
 
 std::string fias_frame(const FiasVendor& v, std::string_view body) {
-    return stx_encode(body, fias_serial_rules(v) ? kSerialFrames : kTcpFrames);
+    return stx_encode(body, fias_serial_rules(v) && v.p.framing.lrc ? kSerialFrames : kTcpFrames);
 }
 
 int fias_write_msg(FiasVendor& v, std::string_view body) {
@@ -262,7 +262,7 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
 std::optional<std::string> fias_stamped_frame(
     const FiasVendor& v, time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
     const FmtText<char, const char*>& bad_text) {
-    bool serial = fias_serial_rules(v);
+    bool serial = fias_serial_rules(v) && v.p.framing.lrc;
     for (int offset = 0;; ++offset) {
         std::string da, ti;
         if (!fias_date_time(when, da, ti, offset)) return std::nullopt;

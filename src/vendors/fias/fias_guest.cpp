@@ -144,7 +144,7 @@ int fias_cmd_room_equipment_status(FiasVendor& v, const std::string& body) {
         return 2;
     }
     std::string sql;
-    long n = db_pms_guests_set_class_of_service(room, cs, v.s.psi_no, &sql);
+    long n = v.p.set_class_of_service(room, cs, v.s.psi_no, &sql);
     if (n < 0) {
         VLOG_ERROR(0, "Error '%s', failed", sql.c_str());
         return 4;

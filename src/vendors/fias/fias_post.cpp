@@ -320,6 +320,12 @@ ReqResult fias_send_post_inquiry(FiasVendor& v, const std::string& room, const s
 ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error) {
     const char* pre = v.p.prefix;
     const std::string op = strFormat("%s_handle_post_charge", pre);
+    if (v.p.night_audit_holds_posting && v.s.night_audit) {
+        // Not marked: the charge is offered again once the PMS sends NE.
+        VLOG_DEBUG(3, 0, "%s: night audit mode, not posting", op.c_str());
+        error = "PMS is in night audit mode";
+        return ReqResult::Failed;
+    }
     time_t when = static_cast<time_t>(post.start_time);
     std::string da, ti;
     if (post.start_time < 1 || !fias_date_time(when, da, ti)) {
@@ -346,7 +352,7 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
     // needs no inquiry.
     const bool inquire = v.s.post_inquiry && (v.p.inquiry_rule != FiasInquiryRule::SettingAndNoGuest ||
                                               post.guest_no.empty());
-    if (!v.s.use_ps_post && inquire) {
+    if (!v.s.use_ps_post && !v.p.post_ps_always && inquire) {
         FiasInquiryResult inq;
         if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != ReqResult::Ok) {
             VLOG_ERROR(0, "%s: PI request failed", op.c_str());
@@ -364,8 +370,13 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
 
     float amount = post.charge;
     int vip_code = 0;
+    std::string vip_guest = guest_no;  // whose code gives the discount
     if (setting_number(kSetVip) != 0) {
-        auto status = db_get_guest_vip_status(post.room, guest_no);
+        if (vip_guest.empty() && v.p.vip_by_room_guest) {
+            auto current = db_room_guest_numbers(post.room, "", v.s.psi_no);
+            if (current && !current->empty()) vip_guest = current->front();
+        }
+        auto status = db_get_guest_vip_status(post.room, vip_guest);
         double pct = 100;
         if (status) {
             vip_code = static_cast<int>(strtol(status->c_str(), nullptr, 10));
@@ -387,12 +398,14 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
                       {"DD", post.dialed_digits},
                       {"DU", std::to_string(post.duration)},
                       {"CT", post.mac},
-                      {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
+                      {"P#", v.p.post_seq_is_row ? std::to_string(post.db_seqno)
+                                                 : std::to_string(db_get_message_seq_no() % 10000)}};
     if (!values_sendable(values, row)) {
         error = "Invalid parameter data for the PMS";
         return ReqResult::Failed;
     }
-    const FiasLayout& layout = !v.s.use_ps_post             ? v.p.post_pr
+    const FiasLayout& layout = v.p.post_ps_always           ? v.p.post_ps_text
+                               : !v.s.use_ps_post            ? v.p.post_pr
                                : !post.dialed_digits.empty() ? v.p.post_ps_digits
                                                              : v.p.post_ps_text;
     auto frame = fias_stamped_frame(
@@ -412,10 +425,10 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
         float discount = post.charge - amount;
         if (discount > 0) {
             VLOG_DEBUG(3, 0, "Adding %.02f to the PMS slush fund (room='%s', guest='%s', vip_code=%d)", discount,
-                       post.room.c_str(), guest_no.c_str(), vip_code);
+                       post.room.c_str(), vip_guest.c_str(), vip_code);
             // The PMS has booked the charge: whatever happens to the discount
             // row, the posting stands, or the next scan would post it twice.
-            if (!db_add_discount(post.room, guest_no, vip_code, discount))
+            if (!db_add_discount(post.room, vip_guest, vip_code, discount))
                 VLOG_ERROR(0, "Unable to add client discount info to database");
         } else {
             VLOG_DEBUG(3, 0, "Refusing to add negligible amount to slush fund (pms_discounts)");

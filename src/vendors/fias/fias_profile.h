@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db.h"
 #include "platform/fmt_text.h"
 #include "vendor.h"
 #include "vendors/common/unserved.h"
@@ -121,6 +122,9 @@ struct FiasProfile {
     bool keepalive_on_serial;    // send the keep-alive on RS232 too
     FmtText<char, const char*> ld_bad_lrc_text;  // debug text when LD's LRC collides
     std::vector<FiasLinkRecord> link_records;
+    bool describes_link = true;       // false: an LS is answered by READY alone, no LD
+    const char* keepalive_log_type = nullptr;  // the type its log texts name, when not keepalive_type
+    int keepalive_timeout_limit = 0;  // unanswered keep-alives that close the link (0: no limit)
 
     // Posting.
     FiasInquiryRule inquiry_rule = FiasInquiryRule::Always;
@@ -131,12 +135,28 @@ struct FiasProfile {
     FiasLayout post_ps_text;
     bool ur_zero_charge_ok;              // "UR" to a zero charge counts as posted
     std::vector<FiasRefusal> refusals;   // answers that mark the charge anyway
+    bool post_ps_always = false;         // every charge as the text PS, whatever USE_PS_POST says
+    bool post_seq_is_row = false;        // P# of a posting is the charge's row number
+    bool night_audit_holds_posting = false;  // nothing is posted between NS and NE
+    // Without a guest number the VIP code is that of the room's current guest
+    // of this instance.
+    bool vip_by_room_guest = false;
 
     // Guest events.
     bool announces_messages;  // XL -> event 5
     bool announces_folio;     // XO -> event 6
     // Debug text of the room-move announcement: first, last, old room, new room.
     FmtText<const char*, const char*, const char*, const char*> room_move_text;
+    // The class-of-service update of an RE record (its statement is logged
+    // when it fails or changes nothing).
+    long (*set_class_of_service)(const std::string& room, const std::string& cs, int psi_no,
+                                 std::string* stmt) = db_pms_guests_set_class_of_service;
+
+    // Requests.
+    bool authorize_names_only = false;  // "first^last" only, no guest number
+    // Warning for a record other than XI or XB during a folio transfer.
+    FmtText<const char*> folio_order_text =
+        "Unexpected response to folio request.. expecting XI or XB, trying to handle it anyway '%s'";
 };
 
 // The lasting state of one vendor, in three parts that differ in how a
@@ -160,6 +180,8 @@ struct FiasLinkState {
     int last_answer = VENDOR_NAK;  // re-sent when the PMS sends ENQ
     int fail_count = 0;            // consecutive time-outs; above 10 closes the link
     int dbswap_flag = 0;           // a resync the PMS is sending
+    bool night_audit = false;      // between the PMS's NS and NE
+    int keepalive_timeouts = 0;    // keep-alives in a row left unanswered
 };
 
 // Kept for the life of the daemon: what the status requests report.
