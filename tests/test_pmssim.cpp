@@ -29,9 +29,7 @@ const char kHotel[] =
 // The interface's end of the link: frames out, frames and link bytes in.
 class Side {
 public:
-    // `lrc`: frames carry an LRC and are acknowledged (the serial line);
-    // `acks`: frames without LRC are acknowledged all the same (Regal).
-    explicit Side(int fd, bool serial, bool acks = false) : fd_(fd), serial_(serial), acks_(acks) {}
+    explicit Side(int fd, bool serial) : fd_(fd), serial_(serial) {}
     ~Side() { close(fd_); }
     void send(const std::string& body, std::optional<char> lrc = std::nullopt) {
         std::string f = "\x02" + body + "\x03";
@@ -61,8 +59,8 @@ public:
         if (serial_) {
             int lrc = byte(timeout_ms);
             if (lrc != vendor_calc_lrc(body + "\x03")) return "<bad lrc>";
+            if (ack) sendByte(0x06);
         }
-        if ((serial_ || acks_) && ack) sendByte(0x06);
         return body;
     }
     std::string skipped;
@@ -74,7 +72,6 @@ private:
     }
     int fd_;
     bool serial_;
-    bool acks_;
 };
 
 bool matches(const std::string& body, const std::string& re) { return std::regex_match(body, std::regex(re)); }
@@ -189,36 +186,6 @@ TEST(PmsSim, AnswersTheInterfaceOverTcp) {
     // Every record went into the trace with a time stamp.
     EXPECT_TRUE(std::regex_search(sim->proc().output(), std::regex("\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} <- XR\\|G#1001\\|")));
     EXPECT_EQ(sim->proc().stop(SIGTERM), 0);
-}
-
-// As a Regal PMS over TCP: no LRC, but every frame acknowledged both ways,
-// no link description, PS postings answered with their P#, refusals with the
-// room's status, and LA keep-alives answered.
-TEST(PmsSim, RegalFramesWithoutLrcAreAcknowledgedOnTcp) {
-    TempDir dir;
-    E2eSim sim(dir, kHotel, false, "Regal 2-way");
-    ASSERT_TRUE(sim.ok());
-    std::string opts = sim.linkConfig();
-    Side s(connectLoopback(std::stoi(opts.substr(opts.rfind('|') + 1))), false, true);
-    ASSERT_TRUE(matches(s.frame(), "LS\\|DA\\d{6}\\|TI\\d{6}\\|"));
-    ASSERT_TRUE(sim.waitFor("-- link up (no link description)", 2000)) << sim.proc().output();
-    s.send("PS|DA261208|PTC|RN101|PC4|TA995|TI120003|CT00:11|P#41|");
-    EXPECT_EQ(s.byte(), 0x06);
-    EXPECT_TRUE(matches(s.frame(), "PA\\|P#41\\|ASOK\\|.*RN101\\|.*"));
-    sim.command("refuse 101 NF \"No folio\"");
-    usleep(300000);  // the command reaches the simulator on another channel
-    s.send("PS|DA261208|PTC|RN101|PC4|TA995|TI120004|CT00:11|P#42|");
-    EXPECT_EQ(s.byte(), 0x06);
-    EXPECT_TRUE(matches(s.frame(), "PA\\|P#42\\|ASNF\\|CTNo folio\\|.*"));
-    s.send("LA|DA261208|TI120005|");
-    EXPECT_EQ(s.byte(), 0x06);
-    EXPECT_TRUE(matches(s.frame(), "LA\\|.*"));
-    sim.command("nightaudit start");
-    EXPECT_TRUE(matches(s.frame(), "NS\\|.*"));
-    s.send("PS|DA261208|PTC|RN102|PC4|TA100|TI120006|CT00:11|P#43|");
-    EXPECT_EQ(s.byte(), 0x06);
-    s.frame();
-    EXPECT_TRUE(sim.waitFor("-- a posting during night audit", 2000));
 }
 
 TEST(PmsSim, SerialLineChecksumsAcknowledgesAndRepeats) {

@@ -154,12 +154,13 @@ private:
         link_up_ = false;
         describing_ = false;
         night_audit_ = false;
+        ended_ = false;
         last_answer_ = NAK;
     }
 
     // Without a link description the link is up at the first exchange.
     void exchanged() {
-        if (flavour_.describes || link_up_) return;
+        if (flavour_.describes || link_up_ || ended_) return;
         link_up_ = true;
         sim_note("link up (no link description)");
     }
@@ -323,6 +324,8 @@ private:
         }
         ctx_.recordSeen(rec->type);
         const std::string& t = rec->type;
+        if (t == "LS") ended_ = false;
+        if (t == "LE") ended_ = true;
         exchanged();
         if (t == "LS") {
             sendRecord("LA|" + stamp());
@@ -476,6 +479,7 @@ private:
     bool serial_;  // ACK/NAK and one frame at a time
     bool lrc_;     // frames carry an LRC
     bool night_audit_ = false;
+    bool ended_ = false;  // the interface ended the link; its next LS starts it again
     // Incoming frame.
     bool in_frame_ = false;
     bool want_lrc_ = false;
