@@ -1,5 +1,5 @@
 // The FIAS protocol from the PMS side: frames (with LRC and ACK/NAK on the
-// serial line), the link start exchange, answers to the interface's
+// serial line, and on TCP too for HN MUX), the link start exchange, answers to the interface's
 // requests and the unprompted guest records of operator events.
 #include <chrono>
 #include <deque>
@@ -59,11 +59,13 @@ std::optional<long> hundredths(const std::string& text) {
 
 class FiasPms : public SimProtocol {
 public:
-    explicit FiasPms(SimContext& ctx) : ctx_(ctx), serial_(ctx.transport().serial()) {}
+    // `serial_rules`: LRC and ACK/NAK on every transport, not only serial.
+    FiasPms(SimContext& ctx, bool serial_rules)
+        : ctx_(ctx), serial_(ctx.transport().serial() || serial_rules), line_(ctx.transport().serial()) {}
 
     void connected() override {
         reset();
-        start_at_ = Clock::now() + (serial_ ? kSerialGrace : std::chrono::milliseconds(200));
+        start_at_ = Clock::now() + (line_ ? kSerialGrace : std::chrono::milliseconds(200));
     }
 
     void disconnected() override {
@@ -305,6 +307,8 @@ private:
                 sendRecord("LA|" + stamp());
                 link_up_ = true;
                 sim_note("link up (%d link records)", link_records_);
+            } else if (link_up_) {
+                sendRecord("LA|" + stamp());  // a keep-alive
             }
         } else if (t == "LE") {
             sendRecord("LA|" + stamp());
@@ -331,17 +335,21 @@ private:
         }
     }
 
+    // The answer's P# field: the request's number, or nothing for a vendor
+    // whose records carry none.
+    static std::string seqField(const FiasRecord& rec) { return rec.has("P#") ? "P#" + rec.text("P#") + "|" : ""; }
+
     void postingInquiry(const FiasRecord& rec) {
         std::string room = rec.text("PI");
-        std::string seq = rec.text("P#");
+        std::string seq = seqField(rec);
         auto guests = ctx_.hotel().inRoom(room);
         if (guests.empty()) {
-            sendRecord("PA|P#" + seq + "|ASNG|CTGuest not found|RN" + room + "|" + stamp());
+            sendRecord("PA|" + seq + "ASNG|CTGuest not found|RN" + room + "|" + stamp());
             return;
         }
         // Date and time first, in the order the link description asks for:
         // the interface closes each guest at the next RN and needs them then.
-        std::string body = "PL|P#" + seq + "|" + stamp();
+        std::string body = "PL|" + seq + stamp();
         for (SimGuest* g : guests) body += "RN" + room + "|" + guestFields(*g);
         sendRecord(body);
     }
@@ -349,7 +357,7 @@ private:
     void posting(const FiasRecord& rec) {
         std::string room = rec.text("RN");
         std::string number = rec.text("G#");
-        std::string answer = "PA|P#" + rec.text("P#") + "|";
+        std::string answer = "PA|" + seqField(rec);
         std::string tail = "RN" + room + "|" + stamp();
         SimGuest* g = ctx_.hotel().find(room, number);
         auto amount = hundredths(rec.text("TA"));
@@ -437,7 +445,8 @@ private:
     }
 
     SimContext& ctx_;
-    bool serial_;
+    bool serial_;  // LRC and ACK/NAK
+    bool line_;    // a serial line
     // Incoming frame.
     bool in_frame_ = false;
     bool want_lrc_ = false;
@@ -458,4 +467,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx) { return std::make_unique<FiasPms>(ctx); }
+std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx) { return std::make_unique<FiasPms>(ctx, false); }
+
+std::unique_ptr<SimProtocol> sim_make_fias_hnmux(SimContext& ctx) { return std::make_unique<FiasPms>(ctx, true); }
