@@ -414,6 +414,8 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
         VLOG_DEBUG(3, 0, "Calculated new charge of %.02f from %.02f using the VIP code of %s", amount, post.charge,
                    status ? status->c_str() : "(null)");
         VLOG_DEBUG(3, 0, "vip enabled, %f becomes %f", post.charge, amount);
+    } else if (!discounted) {
+        VLOG_DEBUG(3, 0, "no guest, %f stays %f", post.charge, amount);
     } else {
         VLOG_DEBUG(3, 0, "vip disabled, %f stays %f", post.charge, amount);
     }
