@@ -68,7 +68,7 @@ const FiasProfile kOptimaProfile = {
     .room_move_text = "Optima: sending room move [%s,%s: %s ->  %s] mcast",
     .set_class_of_service = db_pms_guests_set_class_of_service_stale_first,
     .authorize_names_only = true,
-    .folio_order_text = "Recieved record out of order from PMS during folio transfer - %s",
+    .folio_out_of_order = "Recieved record out of order from PMS during folio transfer - %s",
 };
 
 }  // namespace

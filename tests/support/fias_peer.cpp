@@ -115,6 +115,11 @@ char FiasPeer::sendRecord(std::string_view body, bool wait_ack, int timeout_ms) 
     return b < 0 ? 0 : static_cast<char>(b);
 }
 
+void FiasPeer::hangUp() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+}
+
 int FiasPeer::readByte(int timeout_ms) {
     if (fd_ < 0) return -1;
     pollfd pfd{fd_, POLLIN, 0};
@@ -132,11 +137,6 @@ std::string FiasPeer::readRaw(size_t n, int timeout_ms) {
         out += static_cast<char>(b);
     }
     return out;
-}
-
-void FiasPeer::hangUp() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
 }
 
 bool FiasPeer::quiet(int ms) { return readByte(ms) < 0; }

@@ -24,9 +24,10 @@ public:
         lrc_ = lrc;
         acks_ = acks;
     }
+    bool lrc() const { return lrc_; }
     bool acks() const { return acks_; }
-    // Closes the connection or the pty master, as a PMS that drops the link.
-    void hangUp();
+    // LRCs and ACK/NAK on TCP too, for a vendor that works that way on every link.
+    void useSerialRules() { setWire(true, true); }
     int port() const { return port_; }
     const std::string& slavePath() const { return slave_path_; }
     // PMSCOMMTYPE and PMSCOMMOPTS lines for the daemon's configuration.
@@ -43,6 +44,8 @@ public:
     // daemon's answer byte and returns it (0 when none came).
     char sendRecord(std::string_view body, bool wait_ack = true, int timeout_ms = 5000);
     void sendRaw(std::string_view bytes);
+    // Cuts the link: closes the socket or the pseudo-terminal's master.
+    void hangUp();
 
     // Reads one frame and returns its body; on the serial line checks the LRC
     // (lastLrcOk()) and answers `answer` (ACK by default, 0 for nothing).

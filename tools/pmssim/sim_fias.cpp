@@ -1,6 +1,6 @@
 // The FIAS protocol from the PMS side: frames (with LRC and ACK/NAK on the
-// serial line), the link start exchange, answers to the interface's
-// requests and the unprompted guest records of operator events.
+// serial line, on TCP too for HN MUX; ACK/NAK without LRC everywhere for
+// Regal), the link start exchange, answers to the interface's requests and the unprompted guest records of operator events.
 #include <chrono>
 #include <deque>
 #include <optional>
@@ -62,6 +62,7 @@ struct FiasFlavour {
     bool lrc = true;               // frames on the serial line carry an LRC
     bool acks_everywhere = false;  // ACK/NAK on every link type, not only serial
     bool describes = true;         // the interface describes the link (LD ... LA) before it is up
+    bool serial_rules_everywhere = false;  // LRC and ACK/NAK on TCP too, as on the serial line
 };
 
 class FiasPms : public SimProtocol {
@@ -69,12 +70,13 @@ public:
     FiasPms(SimContext& ctx, FiasFlavour flavour)
         : ctx_(ctx),
           flavour_(flavour),
-          serial_(ctx.transport().serial() || flavour.acks_everywhere),
-          lrc_(ctx.transport().serial() && flavour.lrc) {}
+          serial_(ctx.transport().serial() || flavour.acks_everywhere || flavour.serial_rules_everywhere),
+          lrc_((ctx.transport().serial() || flavour.serial_rules_everywhere) && flavour.lrc),
+          line_(ctx.transport().serial()) {}
 
     void connected() override {
         reset();
-        start_at_ = Clock::now() + (serial_ ? kSerialGrace : std::chrono::milliseconds(200));
+        start_at_ = Clock::now() + (line_ ? kSerialGrace : std::chrono::milliseconds(200));
     }
 
     void disconnected() override {
@@ -368,17 +370,21 @@ private:
         }
     }
 
+    // The answer's P# field: the request's number, or nothing for a vendor
+    // whose records carry none.
+    static std::string seqField(const FiasRecord& rec) { return rec.has("P#") ? "P#" + rec.text("P#") + "|" : ""; }
+
     void postingInquiry(const FiasRecord& rec) {
         std::string room = rec.text("PI");
-        std::string seq = rec.text("P#");
+        std::string seq = seqField(rec);
         auto guests = ctx_.hotel().inRoom(room);
         if (guests.empty()) {
-            sendRecord("PA|P#" + seq + "|ASNG|CTGuest not found|RN" + room + "|" + stamp());
+            sendRecord("PA|" + seq + "ASNG|CTGuest not found|RN" + room + "|" + stamp());
             return;
         }
         // Date and time first, in the order the link description asks for:
         // the interface closes each guest at the next RN and needs them then.
-        std::string body = "PL|P#" + seq + "|" + stamp();
+        std::string body = "PL|" + seq + stamp();
         for (SimGuest* g : guests) body += "RN" + room + "|" + guestFields(*g);
         sendRecord(body);
     }
@@ -387,7 +393,7 @@ private:
         if (night_audit_) sim_note("a posting during night audit");
         std::string room = rec.text("RN");
         std::string number = rec.text("G#");
-        std::string answer = "PA|P#" + rec.text("P#") + "|";
+        std::string answer = "PA|" + seqField(rec);
         std::string tail = "RN" + room + "|" + stamp();
         SimGuest* g = ctx_.hotel().find(room, number);
         auto amount = hundredths(rec.text("TA"));
@@ -478,6 +484,7 @@ private:
     FiasFlavour flavour_;
     bool serial_;  // ACK/NAK and one frame at a time
     bool lrc_;     // frames carry an LRC
+    bool line_;    // a serial line
     bool night_audit_ = false;
     bool ended_ = false;  // the interface ended the link; its next LS starts it again
     // Incoming frame.
@@ -501,6 +508,10 @@ private:
 }  // namespace
 
 std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx) { return std::make_unique<FiasPms>(ctx, FiasFlavour{}); }
+
+std::unique_ptr<SimProtocol> sim_make_fias_hnmux(SimContext& ctx) {
+    return std::make_unique<FiasPms>(ctx, FiasFlavour{.serial_rules_everywhere = true});
+}
 
 std::unique_ptr<SimProtocol> sim_make_regal(SimContext& ctx) {
     return std::make_unique<FiasPms>(ctx, FiasFlavour{.lrc = false, .acks_everywhere = true, .describes = false});

@@ -107,15 +107,20 @@ int read_serial(FiasVendor& v, int timeout, std::string& body) {
         if (r == StxReader::Result::Control) {
             const char b = reader.control();
             if (b == ctl::ENQ) {
-                write_byte(static_cast<char>(v.s.last_answer));
+                write_byte(v.p.lenient_frame_wait ? ctl::NAK : static_cast<char>(v.s.last_answer));
             } else if (b == ctl::XOFF) {
                 VLOG_INFO("Recieved XOF.. sleeping for %d seconds", kXoffSleep);
                 sleep(kXoffSleep);
             } else if (b == ctl::XON) {
                 VLOG_INFO("Recieved XOF.. PMS has resumed connection");
-            } else {
+            } else if (!v.p.lenient_frame_wait) {
                 VLOG_ERROR(0, "PMS received unexpected link byte - %c", b);
                 return -1;
+            } else if (b == ctl::ACK) {
+                VLOG_INFO("Recieved ACK... not sure how to deal with this year, skipping");
+            } else {
+                VLOG_ERROR(0, "PMS read unexpected link byte - [%c] / [%d], skipping", b,
+                           static_cast<int>(static_cast<unsigned char>(b)));
             }
             continue;
         }
@@ -172,6 +177,41 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
         }
     }
     return Enquiry::Resend;
+}
+
+// An STX where an ACK was awaited: the PMS has begun a frame of its own.
+// It is read and dropped, and the byte after it decides: an ACK (for our
+// frame) is answered NAK, so that the PMS repeats its frame, and the send
+// is done; anything else is a failed attempt.
+enum class AfterStx { Acked, Failed };
+
+AfterStx pms_frame_in_ack_wait(FiasVendor& v) {
+    constexpr int kWait = 10;
+    const char* pre = v.p.prefix;
+    VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected STX while looking for ACK", pre);
+    StxReader reader(kSerialFrames);
+    reader.take(ctl::STX);
+    for (;;) {
+        const StxReader::Result r = reader.next(kWait);
+        if (r == StxReader::Result::Control) continue;
+        if (r == StxReader::Result::Frame || r == StxReader::Result::BadLrc)
+            VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected [%s]", pre, std::string(reader.body()).c_str());
+        break;
+    }
+    char b = 0;
+    if (read_byte(kWait, b) <= 0) {
+        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: after unexpected we timed out", pre);
+        return AfterStx::Failed;
+    }
+    if (b == ctl::ACK) {
+        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: after unexpected we got [%c/%d]", pre, b, static_cast<int>(b));
+        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: got ACK, send NAK", pre);
+        write_byte(ctl::NAK);
+        return AfterStx::Acked;
+    }
+    VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: got something, sending a NAK", pre);
+    write_byte(ctl::NAK);
+    return AfterStx::Failed;
 }
 
 }  // namespace
@@ -246,6 +286,9 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
             sleep(kXoffSleep);
             n = 1;
         } else if (b == ctl::XON) {
+            ++n;
+        } else if (b == ctl::STX && v.p.stx_in_ack_wait_naks) {
+            if (pms_frame_in_ack_wait(v) == AfterStx::Acked) return 1;
             ++n;
         } else {
             VLOG_WARN(0, "Received unexpected data.. expected '%c', got '%c' - Sending ENQ", ctl::ACK, b);

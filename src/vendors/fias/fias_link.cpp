@@ -72,7 +72,7 @@ int link_start_and_collect(FiasVendor& v, bool tagged) {
             la = rec;
         } else {
             if (tagged)
-                VLOG_WARN(0, "Out-of-place (B) message found.. trying to handle '%s'", rec.c_str());
+                VLOG_WARN(0, "%s", fmt_string(v.p.out_of_place_b, rec.c_str()).c_str());
             else
                 VLOG_WARN(0, "Out-of-place message found.. trying to handle '%s'", rec.c_str());
             vendor_handle_data(rec);
@@ -96,7 +96,7 @@ int serial_start(FiasVendor& v) {
             VLOG_DEBUG(3, 0, "%s_vendor_init: msg is LS, cmd start", pre);
             return fias_cmd_start(v, rec);
         }
-        VLOG_WARN(0, "Out-of-place (A) message found.. trying to handle '%s'", rec.c_str());
+        VLOG_WARN(0, "%s", fmt_string(v.p.out_of_place_a, rec.c_str()).c_str());
         vendor_handle_data(rec);
     }
     return link_start_and_collect(v, true);
@@ -172,6 +172,7 @@ bool fias_load_settings(FiasVendor& v) {
             s.post_inquiry = (reads & kFiasReadsSendPostInquiry) && setting_flag(kSetSendPostInquiry);
             break;
     }
+    if (v.p.settings_hook) return v.p.settings_hook(v);
     VLOG_DEBUG(3, 0, "%s_vendor_init with ps = '%d' and pi = '%d' and mr = '%d' and psi = '%d'", v.p.prefix,
                s.use_ps_post, s.post_inquiry, s.retries, s.psi_no);
     return true;
@@ -189,7 +190,9 @@ int fias_vendor_init(FiasVendor& v) {
     if (!fias_load_settings(v)) return 0;
     fias_reset_link(v);
     if (v.p.start == FiasStart::LsOneAnswer) return ls_one_answer_start(v);
-    if (!fias_serial_rules(v)) {
+    // The start follows the link type; a vendor that frames the serial way
+    // on TCP too still starts a TCP link the TCP way.
+    if (link_type() == LINK_TYPE_TCP) {
         const char* pre = v.p.prefix;
         std::string rec;
         VLOG_DEBUG(4, 0, "%s_vendor_init: read flush a", pre);
@@ -393,7 +396,7 @@ int fias_keep_alive(FiasVendor& v) {
     const char* pre = v.p.prefix;
     const char* type = v.p.keepalive_type;
     const char* named = v.p.keepalive_log_type ? v.p.keepalive_log_type : type;
-    if (fias_serial_rules(v) && !v.p.keepalive_on_serial) {
+    if (link_type() == LINK_TYPE_RS232 && !v.p.keepalive_on_serial) {
         VLOG_DEBUG(4, 0, "%s_link_keep_alive: rs232, no keep alive required", pre);
         return 0;
     }

@@ -152,11 +152,37 @@ struct FiasProfile {
     long (*set_class_of_service)(const std::string& room, const std::string& cs, int psi_no,
                                  std::string* stmt) = db_pms_guests_set_class_of_service;
 
+    // Where the related vendors part from Micros-Fidelio. The defaults are
+    // Micros-Fidelio's, so a profile names only what it changes.
+
+    // Start: checks and logs the settings just read, the vendor's way
+    // (nullptr: the core's debug line); false refuses the start.
+    bool (*settings_hook)(FiasVendor& v) = nullptr;
+    FmtText<const char*> out_of_place_a = "Out-of-place (A) message found.. trying to handle '%s'";
+    FmtText<const char*> out_of_place_b = "Out-of-place (B) message found.. trying to handle '%s'";
+    // Waiting for STX: ENQ is answered NAK whatever was last answered, and a
+    // stray byte is logged and skipped instead of failing the read.
+    bool lenient_frame_wait = false;
+    // Waiting for an ACK: an STX starts a frame of the PMS's own, which is
+    // read, dropped and answered NAK so that the PMS sends it again.
+    bool stx_in_ack_wait_naks = false;
+    // Posting: the guest number comes from the charge, else the room's last
+    // occupant, else the inquiry; with none, POSTNULLGUEST or USE_PS_POST
+    // post the full charge anyway.
+    bool guest_from_charge_or_occupant = false;
+    const char* no_answer_text = "Did not recieve response from PMS";
+    const char* bad_answer_text = "Did not recieve valid response from PMS";
+    // Guest events.
+    bool reads_resort_fee = false;           // RF of GI, GC and the posting list
+    bool checkin_marks_guest_stale = false;  // every GI, not only one with SF
+
     // Requests.
     bool authorize_names_only = false;  // "first^last" only, no guest number
+    bool auth_test_line = true;  // authorize logs "AUTH-TEST: entering handle_authorize"
     // Warning for a record other than XI or XB during a folio transfer.
-    FmtText<const char*> folio_order_text =
+    FmtText<const char*> folio_out_of_order =
         "Unexpected response to folio request.. expecting XI or XB, trying to handle it anyway '%s'";
+    FmtText<const char*, const char*> messages_not_xt = "%s_get_guest_messages: not XT, handling [%s]";
 };
 
 // The lasting state of one vendor, in three parts that differ in how a
