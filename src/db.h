@@ -221,6 +221,9 @@ long db_pms_guests_move_room(const std::string& guest_no, const std::string& fro
 // and nothing runs. The rows changed, or -1 on a database failure.
 long db_pms_guests_set_class_of_service(const std::string& room, const std::string& cs, int psi_no,
                                         std::string* stmt = nullptr);
+// The same update written with the stale test before the instance test.
+long db_pms_guests_set_class_of_service_stale_first(const std::string& room, const std::string& cs, int psi_no,
+                                                    std::string* stmt = nullptr);
 // Guest numbers of the room's current rows, narrowed to `guest_no` when it is
 // not empty; nullopt on a database failure.
 std::optional<std::vector<std::string>> db_room_guest_numbers(const std::string& room, const std::string& guest_no,

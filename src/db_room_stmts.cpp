@@ -59,6 +59,19 @@ long db_pms_guests_set_class_of_service(const std::string& room, const std::stri
     return db_command(sql.c_str());
 }
 
+long db_pms_guests_set_class_of_service_stale_first(const std::string& room, const std::string& cs, int psi_no,
+                                                    std::string* stmt) {
+    Escaper esc;
+    if (!is_decimal(cs)) return -2;
+    std::string sql = strFormat(
+        "UPDATE pms_guests SET\tpms_class_of_service = %s WHERE\tpms_room = '%s' AND pms_is_stale = 0 AND "
+        "pms_psi_no = %d",
+        cs.c_str(), esc(room).c_str(), psi_no);
+    if (!esc.ok) return -1;
+    keep(stmt, sql);
+    return db_command(sql.c_str());
+}
+
 std::optional<std::vector<std::string>> db_room_guest_numbers(const std::string& room,
                                                               const std::string& guest_no,
                                                               int psi_no, std::string* stmt) {

@@ -101,9 +101,10 @@ INSTANTIATE_TEST_SUITE_P(Vendors, E2eDemoLine, ::testing::Values("Marriott 2-way
 
 class E2eDemoTxn : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
-// The daemon against the simulator on each transaction-id protocol, and on
-// JDS and Micros 4700: linked, the guest checked in (Micros 4700 learns it by
-// asking), and the charges posted where the vendor takes them.
+// The daemon against the simulator on each transaction-id protocol, JDS,
+// Micros 4700 and the other FIAS vendors: linked, the guest checked in
+// (Micros 4700 learns it by asking), and the charges posted where the vendor
+// takes them.
 TEST_P(E2eDemoTxn, DemoRunLinksChecksInAndPosts) {
     if (system("ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "PostgreSQL server not installed";
@@ -128,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(Vendors, E2eDemoTxn,
                          });
 
 INSTANTIATE_TEST_SUITE_P(Singles, E2eDemoTxn,
-                         ::testing::Values(std::pair{"JDS 2-way", "3"}, std::pair{"Micros4700 1.5-way", "3"}),
+                         ::testing::Values(std::pair{"JDS 2-way", "3"}, std::pair{"Micros4700 1.5-way", "3"},
+                                           std::pair{"Optima 2-way", "3"}, std::pair{"Regal 2-way", "3"}),
                          [](const auto& info) {
                              std::string n = info.param.first;
                              return n.substr(0, n.find(' '));

@@ -1,6 +1,7 @@
 // The whole system over TCP: the built daemon with Micros-Fidelio, the PMS
 // simulator, the multicast listener and PostgreSQL, each its own process.
 #include <regex>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -215,3 +216,46 @@ TEST(E2eFias, NightAuditMakesTheControlPortAnswerUnavailable) {
     EXPECT_EQ(s.control("01", "101"), e2eFrame("02", "01", "0"));  // nobody in pms_guests yet
     EXPECT_TRUE(s.daemon().waitLog("BILLING posted " + seq + " ", 10000)) << s.why();
 }
+
+// The other FIAS vendors against the simulator playing their PMS: a
+// check-in, a charge posted and marked, and the check-out, seen in the
+// database and by the multicast listener. Vendors whose serial start is quick
+// run on a pseudo-terminal too.
+class E2eFiasVendor : public ::testing::TestWithParam<std::tuple<const char*, bool>> {};
+
+TEST_P(E2eFiasVendor, CheckInPostingAndCheckOut) {
+    const auto& [vendor, serial] = GetParam();
+    E2eSystem s(serial);
+    PG_REQUIRE(s.db());
+    s.setVendor(vendor);
+    ASSERT_TRUE(s.start(kHotel)) << s.why();
+    const std::string guest = "SELECT pms_room || ',' || pms_name_last || ',' || pms_is_stale FROM pms_guests "
+                              "WHERE pms_guest_no = '2001' ORDER BY pms_seq_no DESC LIMIT 1";
+
+    s.sim().command("checkin 104 2001 Jones Ann nights=3");
+    ASSERT_TRUE(s.waitValue(guest, "104,Jones,0", 15000)) << s.why();
+    ASSERT_TRUE(s.mcast().waitFor("1 check-in first[Ann] last[Jones] guest[2001] room[104]", 5000)) << s.why();
+
+    std::string seq = s.addCharge("104", "2001", "4.50", "00:16:3e:00:04:02");
+    ASSERT_TRUE(s.daemon().waitLog("BILLING posted " + seq + " ", 30000)) << s.why();
+    EXPECT_EQ(s.db().value(kPosted + seq), "1,true");
+    EXPECT_TRUE(s.sim().waitFor("-- posted 4.50 to room 104 guest 2001", 5000)) << s.why();
+
+    s.sim().command("checkout 104");
+    ASSERT_TRUE(s.waitValue(guest, "104,Jones,1", 15000)) << s.why();
+    ASSERT_TRUE(s.mcast().waitFor("2 check-out", 5000)) << s.why();
+}
+
+INSTANTIATE_TEST_SUITE_P(Vendors, E2eFiasVendor,
+                         ::testing::Values(std::make_tuple("Hilton OnQ 2-way", false),
+                                           std::make_tuple("HN MUX 2-way", false),
+                                           std::make_tuple("Protel 2-way", false),
+                                           std::make_tuple("Optima 2-way", false),
+                                           std::make_tuple("Optima 2-way", true),
+                                           std::make_tuple("Regal 2-way", false),
+                                           std::make_tuple("Regal 2-way", true)),
+                         [](const auto& info) {
+                             std::string n = std::get<0>(info.param);
+                             std::string name = n.substr(0, n.find(' ')) + (n.rfind("HN ", 0) == 0 ? "MUX" : "");
+                             return name + (std::get<1>(info.param) ? "_Serial" : "_Tcp");
+                         });

@@ -98,9 +98,14 @@ int E2eProcess::stop(int sig, int timeout_ms) {
     return -1;
 }
 
-E2eSim::E2eSim(const TempDir& dir, const std::string& hotel, bool serial) : serial_(serial) {
+E2eSim::E2eSim(const TempDir& dir, const std::string& hotel, bool serial, const std::string& vendor)
+    : serial_(serial) {
     std::string hotel_path = dir.write("hotel.txt", hotel);
     std::vector<std::string> argv = {binPath("vornpms_pmssim"), "--hotel", hotel_path};
+    if (!vendor.empty()) {
+        argv.push_back("--vendor");
+        argv.push_back(vendor);
+    }
     if (serial) {
         argv.push_back("--serial");
     } else {
@@ -129,7 +134,7 @@ E2eSystem::E2eSystem(bool serial, const PgServer* server) : serial_(serial) {
 
 bool E2eSystem::start(const std::string& hotel, const std::string& extra) {
     const TempDir& dir = d_.dir();
-    sim_ = std::make_unique<E2eSim>(dir, hotel, serial_);
+    sim_ = std::make_unique<E2eSim>(dir, hotel, serial_, vendor_);
     if (!sim_->ok()) return false;
     mcast_ = std::make_unique<E2eProcess>(
         std::vector<std::string>{binPath("vornpms_mcast_listen"), "-i", "127.0.0.1", "-p", std::to_string(d_.mcastPort())},
@@ -138,7 +143,7 @@ bool E2eSystem::start(const std::string& hotel, const std::string& extra) {
     std::string vip = dir.write("vip.cfg", "1 100\n2 100\n3 80\n4 100\n5 100\n6 100\n7 100\n8 100\n9 100\n10 100\n");
     std::string config = extra + db_->configLines() + sim_->linkConfig() +
                          "CONTROLPORT=" + std::to_string(d_.controlPort()) +
-                         "\nCONTROLADDR=127.0.0.1\nVENDOR=Micros-Fidelio 2-way\nPOSTDELAY=2\n"
+                         "\nCONTROLADDR=127.0.0.1\nVENDOR=" + vendor_ + "\nPOSTDELAY=2\n"
                          "PMSCOMMTIMEOUT=2\nFLUSHTIMEOUT=1\nDBINITTIMEOUT=3\nVIPFILE=" + vip +
                          "\nLINKLOGFILE=" + dir.path() + "/link.log\nPMSMCAST_IP=127.0.0.1\nPMSMCAST_PORT=" +
                          std::to_string(d_.mcastPort()) + "\nEXPIRE_ON_CHECKOUT=1\nMOVE_SESSION_INFO_RECORDS=1\n";

@@ -42,7 +42,8 @@ private:
 // The simulator with a hotel file, over TCP on a free port or a pseudo-terminal.
 class E2eSim {
 public:
-    E2eSim(const TempDir& dir, const std::string& hotel, bool serial = false);
+    // `vendor`: the daemon's VENDOR whose PMS the simulator plays ("": FIAS).
+    E2eSim(const TempDir& dir, const std::string& hotel, bool serial = false, const std::string& vendor = "");
     bool ok() const { return !where_.empty(); }
     // PMSCOMMTYPE and PMSCOMMOPTS lines for the daemon's configuration.
     std::string linkConfig() const;
@@ -63,6 +64,8 @@ private:
 class E2eSystem {
 public:
     explicit E2eSystem(bool serial = false, const PgServer* server = nullptr);
+    // Another FIAS vendor than Micros-Fidelio, for daemon and simulator; before start().
+    void setVendor(const std::string& vendor) { vendor_ = vendor; }
 
     // Starts simulator, listener and daemon; true when the link came up.
     // `extra` settings go before the defaults (the first line of a key wins).
@@ -84,6 +87,7 @@ public:
 
 private:
     bool serial_;
+    std::string vendor_ = "Micros-Fidelio 2-way";
     DaemonHarness d_;
     std::unique_ptr<PgTestDb> own_db_;
     PgTestDb* db_;

@@ -38,6 +38,7 @@ void FiasTest::start(const FiasEnvOptions& opts) {
     env_ = std::make_unique<LinkEnv>();
     pms_ = opts.serial ? FiasPeer::serial() : FiasPeer::tcp();
     ASSERT_TRUE(pms_);
+    if (opts.serial_rules) pms_->useSerialRules();
     vip_path_ = env_->dir().write("vip.cfg", fiasVipFile());
 
     std::string text = pms_->linkConfig() + "PMSCOMMTIMEOUT=1\nFLUSHTIMEOUT=1\nDBINITTIMEOUT=1\nVIPFILE=" + vip_path_ +

@@ -23,6 +23,7 @@ struct FiasEnvOptions {
     bool database = false;
     bool mcast = false;
     std::string settings;  // extra "KEY=VALUE\n" lines
+    bool serial_rules = false;  // the PMS frames the serial way on TCP too
 };
 
 class FiasTest : public ::testing::Test {

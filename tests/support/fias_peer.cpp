@@ -52,6 +52,8 @@ std::unique_ptr<FiasPeer> FiasPeer::tcp() {
 std::unique_ptr<FiasPeer> FiasPeer::serial() {
     std::unique_ptr<FiasPeer> p(new FiasPeer);
     p->serial_ = true;
+    p->lrc_ = true;
+    p->acks_ = true;
     termios raw{};
     cfmakeraw(&raw);
     char name[128] = {};
@@ -93,7 +95,7 @@ std::string FiasPeer::frame(std::string_view body) const {
     f += STX;
     f += body;
     f += ETX;
-    if (serial_) f += lrc(std::string_view(f).substr(1));
+    if (lrc_) f += lrc(std::string_view(f).substr(1));
     return f;
 }
 
@@ -108,9 +110,14 @@ void FiasPeer::sendRaw(std::string_view bytes) {
 
 char FiasPeer::sendRecord(std::string_view body, bool wait_ack, int timeout_ms) {
     sendRaw(frame(body));
-    if (!serial_ || !wait_ack) return 0;
+    if (!acks_ || !wait_ack) return 0;
     int b = readByte(timeout_ms);
     return b < 0 ? 0 : static_cast<char>(b);
+}
+
+void FiasPeer::hangUp() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
 }
 
 int FiasPeer::readByte(int timeout_ms) {
@@ -147,13 +154,13 @@ std::optional<std::string> FiasPeer::readRecord(int timeout_ms, char answer) {
         if (b == ETX) break;
         body += static_cast<char>(b);
     }
-    if (serial_) {
+    if (lrc_) {
         b = readByte(timeout_ms);
         if (b < 0) return std::nullopt;
         last_lrc_ = static_cast<char>(b);
         last_lrc_ok_ = last_lrc_ == lrc(body + ETX);
-        if (answer) sendRaw(std::string(1, answer));
     }
+    if (acks_ && answer) sendRaw(std::string(1, answer));
     last_body_ = body;
     return body;
 }
@@ -173,7 +180,7 @@ bool FiasPeer::matches(std::string_view pattern, std::string_view body) {
 }
 
 bool FiasPeer::expectRecord(std::string_view pattern, int timeout_ms) {
-    auto body = readRecord(timeout_ms, serial_ ? ACK : 0);
+    auto body = readRecord(timeout_ms, acks_ ? ACK : 0);
     if (!body) {
         last_body_ = "(nothing)";
         return false;

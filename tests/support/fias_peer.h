@@ -18,6 +18,16 @@ public:
     ~FiasPeer();
 
     bool isSerial() const { return serial_; }
+    // The wire rules to play: frames with an LRC, and ACK/NAK answers. By
+    // default both hold on the serial line only.
+    void setWire(bool lrc, bool acks) {
+        lrc_ = lrc;
+        acks_ = acks;
+    }
+    bool lrc() const { return lrc_; }
+    bool acks() const { return acks_; }
+    // LRCs and ACK/NAK on TCP too, for a vendor that works that way on every link.
+    void useSerialRules() { setWire(true, true); }
     int port() const { return port_; }
     const std::string& slavePath() const { return slave_path_; }
     // PMSCOMMTYPE and PMSCOMMOPTS lines for the daemon's configuration.
@@ -34,6 +44,8 @@ public:
     // daemon's answer byte and returns it (0 when none came).
     char sendRecord(std::string_view body, bool wait_ack = true, int timeout_ms = 5000);
     void sendRaw(std::string_view bytes);
+    // Cuts the link: closes the socket or the pseudo-terminal's master.
+    void hangUp();
 
     // Reads one frame and returns its body; on the serial line checks the LRC
     // (lastLrcOk()) and answers `answer` (ACK by default, 0 for nothing).
@@ -57,6 +69,8 @@ private:
     int readByte(int timeout_ms);  // -1 time-out or error
 
     bool serial_ = false;
+    bool lrc_ = false;
+    bool acks_ = false;
     int listen_fd_ = -1;
     int fd_ = -1;  // connected socket or pty master
     int slave_fd_ = -1;

@@ -1,6 +1,6 @@
 // The FIAS protocol from the PMS side: frames (with LRC and ACK/NAK on the
-// serial line), the link start exchange, answers to the interface's
-// requests and the unprompted guest records of operator events.
+// serial line, on TCP too for HN MUX; ACK/NAK without LRC everywhere for
+// Regal), the link start exchange, answers to the interface's requests and the unprompted guest records of operator events.
 #include <chrono>
 #include <deque>
 #include <optional>
@@ -57,13 +57,26 @@ std::optional<long> hundredths(const std::string& text) {
     return v;
 }
 
+// Where the FIAS PMSs differ on the wire.
+struct FiasFlavour {
+    bool lrc = true;               // frames on the serial line carry an LRC
+    bool acks_everywhere = false;  // ACK/NAK on every link type, not only serial
+    bool describes = true;         // the interface describes the link (LD ... LA) before it is up
+    bool serial_rules_everywhere = false;  // LRC and ACK/NAK on TCP too, as on the serial line
+};
+
 class FiasPms : public SimProtocol {
 public:
-    explicit FiasPms(SimContext& ctx) : ctx_(ctx), serial_(ctx.transport().serial()) {}
+    FiasPms(SimContext& ctx, FiasFlavour flavour)
+        : ctx_(ctx),
+          flavour_(flavour),
+          serial_(ctx.transport().serial() || flavour.acks_everywhere || flavour.serial_rules_everywhere),
+          lrc_((ctx.transport().serial() || flavour.serial_rules_everywhere) && flavour.lrc),
+          line_(ctx.transport().serial()) {}
 
     void connected() override {
         reset();
-        start_at_ = Clock::now() + (serial_ ? kSerialGrace : std::chrono::milliseconds(200));
+        start_at_ = Clock::now() + (line_ ? kSerialGrace : std::chrono::milliseconds(200));
     }
 
     void disconnected() override {
@@ -109,8 +122,14 @@ public:
                            std::to_string(ev.item.amount) + "|BA" + std::to_string(ev.guest.balance()) + "|" +
                            stamp());
                 break;
-            case SimEventKind::NightAuditStart: sendRecord("NS|" + stamp()); break;
-            case SimEventKind::NightAuditEnd: sendRecord("NE|" + stamp()); break;
+            case SimEventKind::NightAuditStart:
+                night_audit_ = true;
+                sendRecord("NS|" + stamp());
+                break;
+            case SimEventKind::NightAuditEnd:
+                night_audit_ = false;
+                sendRecord("NE|" + stamp());
+                break;
             case SimEventKind::Resync: resync(); break;
             case SimEventKind::Drop:
                 // A serial line cannot be cut from this side; a link end makes
@@ -136,7 +155,16 @@ private:
         start_at_.reset();
         link_up_ = false;
         describing_ = false;
+        night_audit_ = false;
+        ended_ = false;
         last_answer_ = NAK;
+    }
+
+    // Without a link description the link is up at the first exchange.
+    void exchanged() {
+        if (flavour_.describes || link_up_ || ended_) return;
+        link_up_ = true;
+        sim_note("link up (no link description)");
     }
 
     // ---- framing ----
@@ -178,7 +206,12 @@ private:
             return;
         }
         if (in_frame_) {
-            if (c == ETX) {
+            if (c == ETX && !lrc_) {
+                in_frame_ = false;
+                sim_log(SimDir::Received, frame_);
+                writeControl(ACK);
+                process(frame_);
+            } else if (c == ETX) {
                 in_frame_ = false;
                 want_lrc_ = true;
             } else if (c == STX) {
@@ -200,6 +233,7 @@ private:
                 sim_log(SimDir::Received, std::string(1, c));
                 if (in_flight_) {
                     in_flight_.reset();
+                    exchanged();
                     pump();
                 }
                 break;
@@ -228,7 +262,7 @@ private:
         f += STX;
         f += body;
         f += ETX;
-        if (serial_) f += static_cast<char>(vendor_calc_lrc(body + ETX));
+        if (lrc_) f += static_cast<char>(vendor_calc_lrc(body + ETX));
         return f;
     }
 
@@ -292,6 +326,9 @@ private:
         }
         ctx_.recordSeen(rec->type);
         const std::string& t = rec->type;
+        if (t == "LS") ended_ = false;
+        if (t == "LE") ended_ = true;
+        exchanged();
         if (t == "LS") {
             sendRecord("LA|" + stamp());
         } else if (t == "LD") {
@@ -305,6 +342,8 @@ private:
                 sendRecord("LA|" + stamp());
                 link_up_ = true;
                 sim_note("link up (%d link records)", link_records_);
+            } else if (link_up_) {
+                sendRecord("LA|" + stamp());  // a keep-alive
             }
         } else if (t == "LE") {
             sendRecord("LA|" + stamp());
@@ -331,25 +370,30 @@ private:
         }
     }
 
+    // The answer's P# field: the request's number, or nothing for a vendor
+    // whose records carry none.
+    static std::string seqField(const FiasRecord& rec) { return rec.has("P#") ? "P#" + rec.text("P#") + "|" : ""; }
+
     void postingInquiry(const FiasRecord& rec) {
         std::string room = rec.text("PI");
-        std::string seq = rec.text("P#");
+        std::string seq = seqField(rec);
         auto guests = ctx_.hotel().inRoom(room);
         if (guests.empty()) {
-            sendRecord("PA|P#" + seq + "|ASNG|CTGuest not found|RN" + room + "|" + stamp());
+            sendRecord("PA|" + seq + "ASNG|CTGuest not found|RN" + room + "|" + stamp());
             return;
         }
         // Date and time first, in the order the link description asks for:
         // the interface closes each guest at the next RN and needs them then.
-        std::string body = "PL|P#" + seq + "|" + stamp();
+        std::string body = "PL|" + seq + stamp();
         for (SimGuest* g : guests) body += "RN" + room + "|" + guestFields(*g);
         sendRecord(body);
     }
 
     void posting(const FiasRecord& rec) {
+        if (night_audit_) sim_note("a posting during night audit");
         std::string room = rec.text("RN");
         std::string number = rec.text("G#");
-        std::string answer = "PA|P#" + rec.text("P#") + "|";
+        std::string answer = "PA|" + seqField(rec);
         std::string tail = "RN" + room + "|" + stamp();
         SimGuest* g = ctx_.hotel().find(room, number);
         auto amount = hundredths(rec.text("TA"));
@@ -437,7 +481,12 @@ private:
     }
 
     SimContext& ctx_;
-    bool serial_;
+    FiasFlavour flavour_;
+    bool serial_;  // ACK/NAK and one frame at a time
+    bool lrc_;     // frames carry an LRC
+    bool line_;    // a serial line
+    bool night_audit_ = false;
+    bool ended_ = false;  // the interface ended the link; its next LS starts it again
     // Incoming frame.
     bool in_frame_ = false;
     bool want_lrc_ = false;
@@ -458,4 +507,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx) { return std::make_unique<FiasPms>(ctx); }
+std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx) { return std::make_unique<FiasPms>(ctx, FiasFlavour{}); }
+
+std::unique_ptr<SimProtocol> sim_make_fias_hnmux(SimContext& ctx) {
+    return std::make_unique<FiasPms>(ctx, FiasFlavour{.serial_rules_everywhere = true});
+}
+
+std::unique_ptr<SimProtocol> sim_make_regal(SimContext& ctx) {
+    return std::make_unique<FiasPms>(ctx, FiasFlavour{.lrc = false, .acks_everywhere = true, .describes = false});
+}

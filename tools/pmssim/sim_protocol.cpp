@@ -2,7 +2,11 @@
 
 const std::vector<SimProtocolEntry>& sim_protocols() {
     static const std::vector<SimProtocolEntry> table = {
-        {"fias", "FIAS (Micros-Fidelio): LS/LA, postings, folios, messages, guest records", sim_make_fias},
+        {"fias", "FIAS (Micros-Fidelio, Hilton OnQ, Optima, Protel): LS/LA, postings, folios, messages, guest records",
+         sim_make_fias},
+        {"fias-hnmux", "FIAS of HN MUX: as fias, with LRCs and ACK/NAK on TCP too", sim_make_fias_hnmux},
+        {"regal", "FIAS as Regal: frames without LRC, ACK/NAK on every link, no link description, PS postings",
+         sim_make_regal},
         {"marriott", "Marriott line protocol (Marriott, Marriott FOSSE): CHKI/CHKO, LOOK/NAME, POST, CONF",
          sim_make_marriott},
         {"jds", "JDS: guest records (53), night audit, ACK/NAK with sequence numbers, answers to 11 and 12", sim_make_jds},
@@ -29,6 +33,11 @@ const char* sim_protocol_for_vendor(const std::string& vendor) {
         const char* protocol;
     } kVendors[] = {
         {"Micros-Fidelio 2-way", "fias"},
+        {"Hilton OnQ 2-way", "fias"},
+        {"HN MUX 2-way", "fias-hnmux"},
+        {"Optima 2-way", "fias"},
+        {"Protel 2-way", "fias"},
+        {"Regal 2-way", "regal"},
         {"Marriott 2-way", "marriott"},
         {"MarriottFOSSE 2-way", "marriott"},
         {"JDS 2-way", "jds"},

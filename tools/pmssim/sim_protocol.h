@@ -59,6 +59,8 @@ const char* sim_protocol_for_vendor(const std::string& vendor);
 
 // The protocol modules.
 std::unique_ptr<SimProtocol> sim_make_fias(SimContext& ctx);
+std::unique_ptr<SimProtocol> sim_make_regal(SimContext& ctx);
+std::unique_ptr<SimProtocol> sim_make_fias_hnmux(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_nitevision(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_marriott(SimContext& ctx);
 std::unique_ptr<SimProtocol> sim_make_jds(SimContext& ctx);

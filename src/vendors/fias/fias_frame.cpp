@@ -107,15 +107,20 @@ int read_serial(FiasVendor& v, IoWait timeout, std::string& body) {
         if (r == StxReader::Result::Control) {
             const char b = reader.control();
             if (b == ctl::ENQ) {
-                write_byte(static_cast<char>(v.s.last_answer));
+                write_byte(v.p.lenient_frame_wait ? ctl::NAK : static_cast<char>(v.s.last_answer));
             } else if (b == ctl::XOFF) {
                 VLOG_INFO("Recieved XOF.. sleeping for %d seconds", kXoffSleep);
                 sleep(kXoffSleep);
             } else if (b == ctl::XON) {
                 VLOG_INFO("Recieved XOF.. PMS has resumed connection");
-            } else {
+            } else if (!v.p.lenient_frame_wait) {
                 VLOG_ERROR(0, "PMS received unexpected link byte - %c", b);
                 return -1;
+            } else if (b == ctl::ACK) {
+                VLOG_INFO("Recieved ACK... not sure how to deal with this year, skipping");
+            } else {
+                VLOG_ERROR(0, "PMS read unexpected link byte - [%c] / [%d], skipping", b,
+                           static_cast<int>(static_cast<unsigned char>(b)));
             }
             continue;
         }
@@ -174,6 +179,41 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
     return Enquiry::Resend;
 }
 
+// An STX where an ACK was awaited: the PMS has begun a frame of its own.
+// It is read and dropped, and the byte after it decides: an ACK (for our
+// frame) is answered NAK, so that the PMS repeats its frame, and the send
+// is done; anything else is a failed attempt.
+enum class AfterStx { Acked, Failed };
+
+AfterStx pms_frame_in_ack_wait(FiasVendor& v) {
+    constexpr int kWait = 10;
+    const char* pre = v.p.prefix;
+    VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected STX while looking for ACK", pre);
+    StxReader reader(kSerialFrames);
+    reader.take(ctl::STX);
+    for (;;) {
+        const StxReader::Result r = reader.next(kWait);
+        if (r == StxReader::Result::Control) continue;
+        if (r == StxReader::Result::Frame || r == StxReader::Result::BadLrc)
+            VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected [%s]", pre, std::string(reader.body()).c_str());
+        break;
+    }
+    char b = 0;
+    if (read_byte(kWait, b) <= 0) {
+        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: after unexpected we timed out", pre);
+        return AfterStx::Failed;
+    }
+    if (b == ctl::ACK) {
+        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: after unexpected we got [%c/%d]", pre, b, static_cast<int>(b));
+        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: got ACK, send NAK", pre);
+        write_byte(ctl::NAK);
+        return AfterStx::Acked;
+    }
+    VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: got something, sending a NAK", pre);
+    write_byte(ctl::NAK);
+    return AfterStx::Failed;
+}
+
 }  // namespace
 
 bool fias_serial_rules(const FiasVendor& v) { return v.p.framing.serial_rules_everywhere || link_kind() == Link::Serial; }
@@ -203,7 +243,7 @@ int fias_read_flush(FiasVendor& v, std::string& body) {
 }
 
 std::string fias_frame(const FiasVendor& v, std::string_view body) {
-    return stx_encode(body, fias_serial_rules(v) ? kSerialFrames : kTcpFrames);
+    return stx_encode(body, fias_serial_rules(v) && v.p.framing.lrc ? kSerialFrames : kTcpFrames);
 }
 
 int fias_write_msg(FiasVendor& v, std::string_view body) {
@@ -247,6 +287,9 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
             n = 1;
         } else if (b == ctl::XON) {
             ++n;
+        } else if (b == ctl::STX && v.p.stx_in_ack_wait_naks) {
+            if (pms_frame_in_ack_wait(v) == AfterStx::Acked) return 1;
+            ++n;
         } else {
             VLOG_WARN(0, "Received unexpected data.. expected '%c', got '%c' - Sending ENQ", ctl::ACK, b);
             Enquiry e = enquire(v, false);
@@ -262,7 +305,7 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
 std::optional<std::string> fias_stamped_frame(
     const FiasVendor& v, time_t when, const std::function<std::optional<std::string>(const std::string& da, const std::string& ti)>& body_of,
     const FmtText<char, const char*>& bad_text) {
-    bool serial = fias_serial_rules(v);
+    bool serial = fias_serial_rules(v) && v.p.framing.lrc;
     for (int offset = 0;; ++offset) {
         std::string da, ti;
         if (!fias_date_time(when, da, ti, offset)) return std::nullopt;

@@ -30,12 +30,13 @@ std::optional<FiasRecord> parse_incoming(const std::string& body, const char* wh
     return rec;
 }
 
-GuestRecord collect(const FiasRecord& rec) {
+GuestRecord collect(const FiasVendor& v, const FiasRecord& rec) {
     GuestRecord r;
     for (const auto& f : rec.fields) {
         if (f.tag == "RO") r.old_room = f.value;
         else if (f.tag == "GS") r.share = f.value;
         else if (f.tag == "SF") r.swap = true;
+        else if (f.tag == "RF" && !v.p.reads_resort_fee) continue;
         else if (f.tag != "GT") fias_take_guest_field(r.g, f);
     }
     return r;
@@ -58,20 +59,20 @@ bool is_decimal(const std::string& s) {
 
 }  // namespace
 
-int fias_cmd_guest_checkin(FiasVendor&, const std::string& body) {
+int fias_cmd_guest_checkin(FiasVendor& v, const std::string& body) {
     auto rec = parse_incoming(body, "Checkin", ", ");
     if (!rec) return 0;
-    GuestRecord r = collect(*rec);
+    GuestRecord r = collect(v, *rec);
     auto row = fias_guest_row(r.g);
     if (!row) return 0;
-    if (r.swap) db_pms_guests_mark_guest_stale(r.g.room, r.g.guest_no, 1);
+    if (r.swap || v.p.checkin_marks_guest_stale) db_pms_guests_mark_guest_stale(r.g.room, r.g.guest_no, 1);
     return db_pms_guests_add(*row);
 }
 
-int fias_cmd_guest_checkout(FiasVendor&, const std::string& body) {
+int fias_cmd_guest_checkout(FiasVendor& v, const std::string& body) {
     auto rec = parse_incoming(body, "Checkout", "; ");
     if (!rec) return 0;
-    GuestRecord r = collect(*rec);
+    GuestRecord r = collect(v, *rec);
     const std::string& room = r.g.room;
     if (!fias_storable({{"RN", &room}, {"G#", &r.g.guest_no}}, "check-out record")) return 0;
     bool share = !r.share.empty() && (r.share[0] == 'Y' || r.share[0] == 'y');
@@ -88,7 +89,7 @@ int fias_cmd_guest_checkout(FiasVendor&, const std::string& body) {
 int fias_cmd_guest_data_change(FiasVendor& v, const std::string& body) {
     auto rec = parse_incoming(body, "Guest Change", "; ");
     if (!rec) return 0;
-    GuestRecord r = collect(*rec);
+    GuestRecord r = collect(v, *rec);
     const FiasGuestFields& g = r.g;
     if (!r.old_room.empty()) {
         // A move without its target or guest would rewrite rows it cannot name.
@@ -144,7 +145,7 @@ int fias_cmd_room_equipment_status(FiasVendor& v, const std::string& body) {
         return 2;
     }
     std::string sql;
-    long n = db_pms_guests_set_class_of_service(room, cs, v.s.psi_no, &sql);
+    long n = v.p.set_class_of_service(room, cs, v.s.psi_no, &sql);
     if (n < 0) {
         VLOG_ERROR(0, "Error '%s', failed", sql.c_str());
         return 4;

@@ -51,9 +51,36 @@ bool wanted(unsigned when, const FiasVendor& v, bool online_msgs, bool online_fo
 // Link start done by the PMS's LA: describe the link and take requests.
 int started_by_la(FiasVendor& v, const std::string& la) {
     fias_cmd_linkalive(v, la);
-    fias_describe_link(v);
+    if (v.p.describes_link) fias_describe_link(v);
     svr_setReady();
     return 1;
+}
+
+// Sends LS, gives the PMS 5 seconds and starts the link from what came back:
+// its LS, else its LA. Other records are dispatched with a warning that is
+// tagged "(B)" after the 30-second serial drain.
+int link_start_and_collect(FiasVendor& v, bool tagged) {
+    VLOG_DEBUG(3, 0, "%s_vendor_init: pipe clean, run link start", v.p.prefix);
+    fias_send_link_start(v);
+    sleep(kAfterLinkStartSeconds);
+    std::string rec;
+    std::optional<std::string> ls, la;
+    while (fias_read_response(v, rec) > 0) {
+        if (fias_is_type(rec, "LS")) {
+            ls = rec;
+        } else if (fias_is_type(rec, "LA")) {
+            la = rec;
+        } else {
+            if (tagged)
+                VLOG_WARN(0, "%s", fmt_string(v.p.out_of_place_b, rec.c_str()).c_str());
+            else
+                VLOG_WARN(0, "Out-of-place message found.. trying to handle '%s'", rec.c_str());
+            vendor_handle_data(rec);
+        }
+    }
+    if (ls) return fias_cmd_start(v, *ls);
+    if (la) return started_by_la(v, *la);
+    return 0;
 }
 
 int serial_start(FiasVendor& v) {
@@ -69,25 +96,54 @@ int serial_start(FiasVendor& v) {
             VLOG_DEBUG(3, 0, "%s_vendor_init: msg is LS, cmd start", pre);
             return fias_cmd_start(v, rec);
         }
-        VLOG_WARN(0, "Out-of-place (A) message found.. trying to handle '%s'", rec.c_str());
+        VLOG_WARN(0, "%s", fmt_string(v.p.out_of_place_a, rec.c_str()).c_str());
         vendor_handle_data(rec);
     }
-    VLOG_DEBUG(3, 0, "%s_vendor_init: pipe clean, run link start", pre);
-    fias_send_link_start(v);
-    sleep(kAfterLinkStartSeconds);
-    std::optional<std::string> ls, la;
-    while (fias_read_response(v, rec) > 0) {
-        if (fias_is_type(rec, "LS")) {
-            ls = rec;
-        } else if (fias_is_type(rec, "LA")) {
-            la = rec;
-        } else {
-            VLOG_WARN(0, "Out-of-place (B) message found.. trying to handle '%s'", rec.c_str());
-            vendor_handle_data(rec);
-        }
+    return link_start_and_collect(v, true);
+}
+
+// The drain-first start: what the PMS has sent is read with the short flush
+// time-out rather than 30 seconds of listening, then LS goes out.
+int drain_start(FiasVendor& v) {
+    const char* pre = v.p.prefix;
+    std::string rec;
+    for (;;) {
+        int n = fias_read_flush(v, rec);
+        if (n < 0) return 0;
+        if (n == 0) break;
+        if (fias_is_type(rec, "LS")) return fias_cmd_start(v, rec);
+        VLOG_INFO("%s_vendor_init - trying to start interface but found mesg on pipe '%s'", pre, rec.c_str());
+        vendor_handle_data(rec);
+        VLOG_DEBUG(4, 0, "%s_vendor_init: read flush start", pre);
     }
-    if (ls) return fias_cmd_start(v, *ls);
-    if (la) return started_by_la(v, *la);
+    return link_start_and_collect(v, false);
+}
+
+// The start of a vendor without a link description: drain, LS and one
+// answer.
+int ls_one_answer_start(FiasVendor& v) {
+    const char* pre = v.p.prefix;
+    std::string rec;
+    VLOG_DEBUG(4, 0, "%s_vendor_init: read flush", pre);
+    for (;;) {
+        int n = fias_read_flush(v, rec);
+        if (n < 0) return 0;
+        if (n == 0) break;
+        if (fias_is_type(rec, "LS")) return fias_cmd_start(v, rec);
+        VLOG_INFO("%s_vendor_init - trying to init but found mesg on pipe '%s'", pre, rec.c_str());
+        vendor_handle_data(rec);
+        VLOG_DEBUG(4, 0, "%s_vendor_init: read flush", pre);
+    }
+    if (!fias_send_link_start(v)) return 0;
+    int n = fias_read_response(v, rec);
+    if (n < 0) return 0;
+    if (n == 0) {
+        VLOG_ERROR(0, "Error initializing PMS connection.. no response");
+        return 0;
+    }
+    if (fias_is_type(rec, "LS")) return fias_cmd_start(v, rec);
+    if (fias_is_type(rec, "LA")) return started_by_la(v, rec);
+    VLOG_WARN(0, "Out-of-place message found.. expecting LS/LA");
     return 0;
 }
 
@@ -116,6 +172,7 @@ bool fias_load_settings(FiasVendor& v) {
             s.post_inquiry = (reads & kFiasReadsSendPostInquiry) && setting_flag(kSetSendPostInquiry);
             break;
     }
+    if (v.p.settings_hook) return v.p.settings_hook(v);
     VLOG_DEBUG(3, 0, "%s_vendor_init with ps = '%d' and pi = '%d' and mr = '%d' and psi = '%d'", v.p.prefix,
                s.use_ps_post, s.post_inquiry, s.retries, s.psi_no);
     return true;
@@ -130,15 +187,12 @@ void fias_reset_link(FiasVendor& v) {
 }
 
 int fias_vendor_init(FiasVendor& v) {
-    if (v.p.start != FiasStart::Fias) {
-        // The drain-first and LS-with-one-answer starts come with the vendors
-        // that use them; until then such a profile does not start at all.
-        VLOG_ERROR(0, "%s_vendor_init: start style not built", v.p.prefix);
-        return 0;
-    }
     if (!fias_load_settings(v)) return 0;
     fias_reset_link(v);
-    if (!fias_serial_rules(v)) {
+    if (v.p.start == FiasStart::LsOneAnswer) return ls_one_answer_start(v);
+    // The start follows the link type; a vendor that frames the serial way
+    // on TCP too still starts a TCP link the TCP way.
+    if (link_type() == LINK_TYPE_TCP) {
         const char* pre = v.p.prefix;
         std::string rec;
         VLOG_DEBUG(4, 0, "%s_vendor_init: read flush a", pre);
@@ -154,7 +208,7 @@ int fias_vendor_init(FiasVendor& v) {
                 vendor_handle_data(rec);
                 VLOG_DEBUG(4, 0, "%s_vendor_init: read flush b", pre);
             } while (fias_read_flush(v, rec) > 0);
-            return serial_start(v);
+            return v.p.start == FiasStart::DrainFirst ? drain_start(v) : serial_start(v);
         }
         if (!fias_send_link_start(v)) return 0;
         n = fias_read_response(v, rec);
@@ -168,7 +222,7 @@ int fias_vendor_init(FiasVendor& v) {
         VLOG_WARN(0, "Out-of-place message found.. expecting LS/LA");
         return 0;
     }
-    return serial_start(v);
+    return v.p.start == FiasStart::DrainFirst ? drain_start(v) : serial_start(v);
 }
 
 int fias_send_link_start(FiasVendor& v) {
@@ -235,7 +289,7 @@ int fias_describe_link(FiasVendor& v) {
 }
 
 int fias_cmd_start(FiasVendor& v, const std::string&) {
-    if (!fias_describe_link(v)) return 0;
+    if (v.p.describes_link && !fias_describe_link(v)) return 0;
     if (setting_flag(kSetAutoDbSwap)) fias_init_db(v);
     svr_setReady();
     return 1;
@@ -273,7 +327,8 @@ int fias_cmd_db_resync_done(FiasVendor& v, const std::string&) {
     return 1;
 }
 
-int fias_cmd_night_audit_start(FiasVendor&, const std::string&) {
+int fias_cmd_night_audit_start(FiasVendor& v, const std::string&) {
+    v.s.night_audit = true;
     VLOG_INFO(
         "PMS has gone into Night Audit mode..  All incoming messages (from GWY) will be ignored until a NE (Night "
         "audit End) record is recieved from the PMS.");
@@ -281,7 +336,8 @@ int fias_cmd_night_audit_start(FiasVendor&, const std::string&) {
     return 1;
 }
 
-int fias_cmd_night_audit_end(FiasVendor&, const std::string&) {
+int fias_cmd_night_audit_end(FiasVendor& v, const std::string&) {
+    v.s.night_audit = false;
     VLOG_INFO("PMS has awoke from Night Audit mode.. Normal processing resumes");
     svr_setReady();
     return 1;
@@ -324,10 +380,23 @@ ReqResult fias_handle_db_swap(FiasVendor& v) {
     return ReqResult::Ok;
 }
 
+namespace {
+
+void count_unanswered_keepalive(FiasVendor& v) {
+    const int limit = v.p.keepalive_timeout_limit;
+    if (limit <= 0 || ++v.s.keepalive_timeouts <= limit) return;
+    VLOG_ERROR(0, "%s_link_keep_alive - too man timeouts %d+, closing conn", v.p.prefix, limit);
+    v.s.keepalive_timeouts = 0;
+    link_close();
+}
+
+}  // namespace
+
 int fias_keep_alive(FiasVendor& v) {
     const char* pre = v.p.prefix;
     const char* type = v.p.keepalive_type;
-    if (fias_serial_rules(v) && !v.p.keepalive_on_serial) {
+    const char* named = v.p.keepalive_log_type ? v.p.keepalive_log_type : type;
+    if (link_type() == LINK_TYPE_RS232 && !v.p.keepalive_on_serial) {
         VLOG_DEBUG(4, 0, "%s_link_keep_alive: rs232, no keep alive required", pre);
         return 0;
     }
@@ -340,22 +409,28 @@ int fias_keep_alive(FiasVendor& v) {
     const int failures_before = v.s.fail_count;
     if (fias_drain(v, strFormat("%s_link_keep_alive", pre), strFormat("send %s", type).c_str()) > 0) return 0;
     v.s.fail_count = std::min(v.s.fail_count, failures_before);
+    // The keep-alive's own acknowledgement does not count as an answer, or
+    // the unanswered count could never pass 1.
+    const int unanswered = v.s.keepalive_timeouts;
     if (!fias_write_msg(v, *body)) return 0;
+    v.s.keepalive_timeouts = unanswered;
     std::string rec;
     int n = fias_read_response(v, rec);
     if (n < 0) return 0;
     if (n == 0) {
         v.s.fail_count = std::min(v.s.fail_count, failures_before);
         VLOG_ERROR(0, "%s_link_keep_alive - timeout reading LA response", pre);
+        count_unanswered_keepalive(v);
         return 0;
     }
     for (;;) {
         if (fias_is_type(rec, "LA")) {
-            VLOG_DEBUG(3, 0, "%s_link_keep_alive - sent %s, got LA back", pre, type);
+            VLOG_DEBUG(3, 0, "%s_link_keep_alive - sent %s, got LA back", pre, named);
             fias_note_record(v, "LA");
             return 0;
         }
-        VLOG_DEBUG(3, 0, "%s_link_keep_alive - sent %s got back '%s'", pre, type, rec.c_str());
+        v.s.keepalive_timeouts = 0;
+        VLOG_DEBUG(3, 0, "%s_link_keep_alive - sent %s got back '%s'", pre, named, rec.c_str());
         vendor_handle_data(rec);
         n = fias_read_response(v, rec);
         if (n < 0) {

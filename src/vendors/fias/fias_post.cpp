@@ -72,6 +72,7 @@ bool fias_take_guest_field(FiasGuestFields& g, const FiasField& f) {
     else if (t == "DA") g.da = f.value;
     else if (t == "TI") g.ti = f.value;
     else if (t == "NP") g.no_post = f.value;
+    else if (t == "RF") g.resort_fee = f.value;
     else return fias_take_user_string(g.user, f);
     return true;
 }
@@ -86,7 +87,8 @@ std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
     // A text the database cannot take would be stored empty, or fail the
     // insert after the guest was already checked out: refuse the record.
     if (!fias_storable({{"RN", &g.room}, {"G#", &g.guest_no}, {"GN", &g.last}, {"GF", &g.first}, {"GV", &g.vip},
-                        {"GL", &g.language}, {"GG", &g.group}, {"NP", &g.no_post}},
+                        {"GL", &g.language}, {"GG", &g.group}, {"NP", &g.no_post},
+                        {"RF", &g.resort_fee}},
                        "guest record"))
         return std::nullopt;
     for (size_t i = 0; i < g.user.text.size(); ++i) {
@@ -110,6 +112,7 @@ std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g) {
     row.language = g.language;
     row.group = g.group;
     row.no_post = g.no_post;
+    row.resort_fee = g.resort_fee;
     row.user = g.user.text;
     row.user_count = g.user.last_index;
     return row;
@@ -209,14 +212,14 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
     std::string answer;
     for (;;) {
         if (!fias_await(v, types, answer)) {
-            VLOG_ERROR(0, "Did not recieve response from PMS");
-            error = "Did not recieve response from PMS";
+            VLOG_ERROR(0, "%s", v.p.no_answer_text);
+            error = v.p.no_answer_text;
             return std::nullopt;
         }
         auto rec = fias_parse(answer);
         if (!rec) {
-            VLOG_ERROR(0, "Did not recieve valid response from PMS");
-            error = "Did not recieve valid response from PMS";
+            VLOG_ERROR(0, "%s", v.p.bad_answer_text);
+            error = v.p.bad_answer_text;
             return rec;
         }
         // A late answer to an earlier record whose wait ran out: its status
@@ -229,6 +232,34 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
             VLOG_WARN(0, "%s: answer '%s' is for another room or guest, not room %s; ignored", op.c_str(),
                       answer.c_str(), sent.room.c_str());
     }
+}
+
+// The guest of a charge for a vendor that looks in the charge, then at the
+// room's last occupant, then asks the PMS. "" posts to no guest; nullopt
+// (with `error` set) posts nothing.
+std::optional<std::string> charge_guest(FiasVendor& v, const PMSPostInfo& post, const std::string& ws,
+                                        const std::string& op, std::string& error) {
+    std::string guest = post.guest_no;
+    if (guest.empty()) {
+        VLOG_DEBUG(3, 0, "%s, calling db_get_last_occupant with %s", op.c_str(), post.room.c_str());
+        guest = db_get_last_occupant(post.room).value_or("");
+    }
+    if (guest.empty() && v.s.post_inquiry && !v.s.use_ps_post) {
+        FiasInquiryResult inq;
+        if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != ReqResult::Ok) {
+            VLOG_ERROR(0, "%s: PI request failed", op.c_str());
+            return std::nullopt;
+        }
+        guest = inq.guest_no.value_or("");
+    }
+    if (!guest.empty()) return guest;
+    if (v.s.post_null_guest || v.s.use_ps_post) {
+        VLOG_INFO("Unable to find occupancy information for room '%s', posting anyway", post.room.c_str());
+        return guest;
+    }
+    error = strFormat("Unable to find occupancy information for room '%s', not posting", post.room.c_str());
+    VLOG_ERROR(0, "%s", error.c_str());
+    return std::nullopt;
 }
 
 }  // namespace
@@ -296,7 +327,7 @@ ReqResult fias_send_post_inquiry(FiasVendor& v, const std::string& room, const s
             continue;
         }
         if (f.tag == "GN") have_name = true;
-        if (f.tag == "GT") continue;
+        if (f.tag == "GT" || (f.tag == "RF" && !v.p.reads_resort_fee)) continue;
         fias_take_guest_field(g, f);
     }
     // The end of the record closes the last guest (a PL naming nobody
@@ -320,6 +351,12 @@ ReqResult fias_send_post_inquiry(FiasVendor& v, const std::string& room, const s
 ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::string& error) {
     const char* pre = v.p.prefix;
     const std::string op = strFormat("%s_handle_post_charge", pre);
+    if (v.p.night_audit_holds_posting && v.s.night_audit) {
+        // Not marked: the charge is offered again once the PMS sends NE.
+        VLOG_DEBUG(3, 0, "%s: night audit mode, not posting", op.c_str());
+        error = "PMS is in night audit mode";
+        return ReqResult::Failed;
+    }
     time_t when = static_cast<time_t>(post.start_time);
     std::string da, ti;
     if (post.start_time < 1 || !fias_date_time(when, da, ti)) {
@@ -342,11 +379,19 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
     std::string ws = workstation_of(post);
 
     std::string guest_no, guest_name;
+    bool discounted = true;
+    if (v.p.guest_from_charge_or_occupant) {
+        auto guest = charge_guest(v, post, ws, op, error);
+        if (!guest) return ReqResult::Failed;
+        guest_no = *guest;
+        // Without a guest the charge goes out as it stands.
+        discounted = !guest_no.empty();
+    }
     // Under the setting-and-no-guest rule a charge that names its guest
     // needs no inquiry.
     const bool inquire = v.s.post_inquiry && (v.p.inquiry_rule != FiasInquiryRule::SettingAndNoGuest ||
                                               post.guest_no.empty());
-    if (!v.s.use_ps_post && inquire) {
+    if (!v.s.use_ps_post && !v.p.post_ps_always && inquire && !v.p.guest_from_charge_or_occupant) {
         FiasInquiryResult inq;
         if (fias_send_post_inquiry(v, post.room, ws, inq, error, false) != ReqResult::Ok) {
             VLOG_ERROR(0, "%s: PI request failed", op.c_str());
@@ -364,8 +409,13 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
 
     float amount = post.charge;
     int vip_code = 0;
-    if (setting_number(kSetVip) != 0) {
-        auto status = db_get_guest_vip_status(post.room, guest_no);
+    std::string vip_guest = guest_no;  // whose code gives the discount
+    if (setting_number(kSetVip) != 0 && discounted) {
+        if (vip_guest.empty() && v.p.vip_by_room_guest) {
+            auto current = db_room_guest_numbers(post.room, "", v.s.psi_no);
+            if (current && !current->empty()) vip_guest = current->front();
+        }
+        auto status = db_get_guest_vip_status(post.room, vip_guest);
         double pct = 100;
         if (status) {
             vip_code = static_cast<int>(strtol(status->c_str(), nullptr, 10));
@@ -375,6 +425,8 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
         VLOG_DEBUG(3, 0, "Calculated new charge of %.02f from %.02f using the VIP code of %s", amount, post.charge,
                    status ? status->c_str() : "(null)");
         VLOG_DEBUG(3, 0, "vip enabled, %f becomes %f", post.charge, amount);
+    } else if (!discounted) {
+        VLOG_DEBUG(3, 0, "no guest, %f stays %f", post.charge, amount);
     } else {
         VLOG_DEBUG(3, 0, "vip disabled, %f stays %f", post.charge, amount);
     }
@@ -387,12 +439,14 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
                       {"DD", post.dialed_digits},
                       {"DU", std::to_string(post.duration)},
                       {"CT", post.mac},
-                      {"P#", std::to_string(db_get_message_seq_no() % 10000)}};
+                      {"P#", v.p.post_seq_is_row ? std::to_string(post.db_seqno)
+                                                 : std::to_string(db_get_message_seq_no() % 10000)}};
     if (!values_sendable(values, row)) {
         error = "Invalid parameter data for the PMS";
         return ReqResult::Failed;
     }
-    const FiasLayout& layout = !v.s.use_ps_post             ? v.p.post_pr
+    const FiasLayout& layout = v.p.post_ps_always           ? v.p.post_ps_text
+                               : !v.s.use_ps_post            ? v.p.post_pr
                                : !post.dialed_digits.empty() ? v.p.post_ps_digits
                                                              : v.p.post_ps_text;
     auto frame = fias_stamped_frame(
@@ -412,10 +466,10 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
         float discount = post.charge - amount;
         if (discount > 0) {
             VLOG_DEBUG(3, 0, "Adding %.02f to the PMS slush fund (room='%s', guest='%s', vip_code=%d)", discount,
-                       post.room.c_str(), guest_no.c_str(), vip_code);
+                       post.room.c_str(), vip_guest.c_str(), vip_code);
             // The PMS has booked the charge: whatever happens to the discount
             // row, the posting stands, or the next scan would post it twice.
-            if (!db_add_discount(post.room, guest_no, vip_code, discount))
+            if (!db_add_discount(post.room, vip_guest, vip_code, discount))
                 VLOG_ERROR(0, "Unable to add client discount info to database");
         } else {
             VLOG_DEBUG(3, 0, "Refusing to add negligible amount to slush fund (pms_discounts)");

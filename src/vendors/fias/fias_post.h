@@ -43,6 +43,7 @@ struct FiasGuestFields {
     std::string room, guest_no, last, first, vip, language, group;
     std::string arrival, departure, da, ti;  // as the PMS sent them
     std::string no_post;
+    std::string resort_fee;  // RF, taken only by a vendor that reads it
     FiasUserStrings user;
 };
 // Takes one field into `g`; false when the tag is not a guest field.

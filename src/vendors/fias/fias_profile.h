@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db.h"
 #include "io_pms/io_common.h"
 #include "platform/fmt_text.h"
 #include "vendor.h"
@@ -122,6 +123,9 @@ struct FiasProfile {
     bool keepalive_on_serial;    // send the keep-alive on RS232 too
     FmtText<char, const char*> ld_bad_lrc_text;  // debug text when LD's LRC collides
     std::vector<FiasLinkRecord> link_records;
+    bool describes_link = true;       // false: an LS is answered by READY alone, no LD
+    const char* keepalive_log_type = nullptr;  // the type its log texts name, when not keepalive_type
+    int keepalive_timeout_limit = 0;  // unanswered keep-alives that close the link (0: no limit)
 
     // Posting.
     FiasInquiryRule inquiry_rule = FiasInquiryRule::Always;
@@ -132,12 +136,54 @@ struct FiasProfile {
     FiasLayout post_ps_text;
     bool ur_zero_charge_ok;              // "UR" to a zero charge counts as posted
     std::vector<FiasRefusal> refusals;   // answers that mark the charge anyway
+    bool post_ps_always = false;         // every charge as the text PS, whatever USE_PS_POST says
+    bool post_seq_is_row = false;        // P# of a posting is the charge's row number
+    bool night_audit_holds_posting = false;  // nothing is posted between NS and NE
+    // Without a guest number the VIP code is that of the room's current guest
+    // of this instance.
+    bool vip_by_room_guest = false;
 
     // Guest events.
     bool announces_messages;  // XL -> event 5
     bool announces_folio;     // XO -> event 6
     // Debug text of the room-move announcement: first, last, old room, new room.
     FmtText<const char*, const char*, const char*, const char*> room_move_text;
+    // The class-of-service update of an RE record (its statement is logged
+    // when it fails or changes nothing).
+    long (*set_class_of_service)(const std::string& room, const std::string& cs, int psi_no,
+                                 std::string* stmt) = db_pms_guests_set_class_of_service;
+
+    // Where the related vendors part from Micros-Fidelio. The defaults are
+    // Micros-Fidelio's, so a profile names only what it changes.
+
+    // Start: checks and logs the settings just read, the vendor's way
+    // (nullptr: the core's debug line); false refuses the start.
+    bool (*settings_hook)(FiasVendor& v) = nullptr;
+    FmtText<const char*> out_of_place_a = "Out-of-place (A) message found.. trying to handle '%s'";
+    FmtText<const char*> out_of_place_b = "Out-of-place (B) message found.. trying to handle '%s'";
+    // Waiting for STX: ENQ is answered NAK whatever was last answered, and a
+    // stray byte is logged and skipped instead of failing the read.
+    bool lenient_frame_wait = false;
+    // Waiting for an ACK: an STX starts a frame of the PMS's own, which is
+    // read, dropped and answered NAK so that the PMS sends it again.
+    bool stx_in_ack_wait_naks = false;
+    // Posting: the guest number comes from the charge, else the room's last
+    // occupant, else the inquiry; with none, POSTNULLGUEST or USE_PS_POST
+    // post the full charge anyway.
+    bool guest_from_charge_or_occupant = false;
+    const char* no_answer_text = "Did not recieve response from PMS";
+    const char* bad_answer_text = "Did not recieve valid response from PMS";
+    // Guest events.
+    bool reads_resort_fee = false;           // RF of GI, GC and the posting list
+    bool checkin_marks_guest_stale = false;  // every GI, not only one with SF
+
+    // Requests.
+    bool authorize_names_only = false;  // "first^last" only, no guest number
+    bool auth_test_line = true;  // authorize logs "AUTH-TEST: entering handle_authorize"
+    // Warning for a record other than XI or XB during a folio transfer.
+    FmtText<const char*> folio_out_of_order =
+        "Unexpected response to folio request.. expecting XI or XB, trying to handle it anyway '%s'";
+    FmtText<const char*, const char*> messages_not_xt = "%s_get_guest_messages: not XT, handling [%s]";
 };
 
 // The lasting state of one vendor, in three parts that differ in how a
@@ -161,6 +207,8 @@ struct FiasLinkState {
     int last_answer = VENDOR_NAK;  // re-sent when the PMS sends ENQ
     int fail_count = 0;            // consecutive time-outs; above 10 closes the link
     int dbswap_flag = 0;           // a resync the PMS is sending
+    bool night_audit = false;      // between the PMS's NS and NE
+    int keepalive_timeouts = 0;    // keep-alives in a row left unanswered
 };
 
 // Kept for the life of the daemon: what the status requests report.

@@ -106,8 +106,7 @@ Folio get_folio_items(FiasVendor& v, const std::string& room, const std::string&
             folio.balance = rec->text("BA");
             return folio;
         } else {
-            VLOG_WARN(0, "Unexpected response to folio request.. expecting XI or XB, trying to handle it anyway '%s'",
-                      body.c_str());
+            VLOG_WARN(0, "%s", fmt_string(v.p.folio_out_of_order, body.c_str()).c_str());
             vendor_handle_data(body);
         }
     }
@@ -239,7 +238,7 @@ ReqResult fias_handle_check_out_room(FiasVendor& v, const std::string& room, con
 
 ReqResult fias_handle_authorize(FiasVendor& v, const std::string& room, const std::string& data, std::string& reply) {
     const char* pre = v.p.prefix;
-    VLOG_INFO("AUTH-TEST: entering handle_authorize");
+    if (v.p.auth_test_line) VLOG_INFO("AUTH-TEST: entering handle_authorize");
     if (room.empty() || data.empty() || !record_safe(room)) {
         VLOG_ERROR(0, "Null parameter info.");
         reply = "Null parameter info.";
@@ -250,15 +249,19 @@ ReqResult fias_handle_authorize(FiasVendor& v, const std::string& room, const st
     if (parts.size() == 2) {
         first = parts[0];
         last = parts[1];
-    } else if (parts.size() == 1) {
+    } else if (parts.size() == 1 && !v.p.authorize_names_only) {
         gnum = parts[0];
     } else {
         VLOG_ERROR(0, "Incorrect arguments passed.");
         reply = "Incorrect arguments passed.";
         return ReqResult::Failed;
     }
-    VLOG_DEBUG(3, 0, "%s_handle_authorize: room[%s], first[%s], last[%s], gnum[%s]", pre, room.c_str(), first.c_str(),
-               last.c_str(), gnum.c_str());
+    if (v.p.authorize_names_only)
+        VLOG_DEBUG(3, 0, "%s_handle_authorize: room[%s], first[%s], last[%s]", pre, room.c_str(), first.c_str(),
+                   last.c_str());
+    else
+        VLOG_DEBUG(3, 0, "%s_handle_authorize: room[%s], first[%s], last[%s], gnum[%s]", pre, room.c_str(),
+                   first.c_str(), last.c_str(), gnum.c_str());
     FiasInquiryResult inq;
     if (fias_send_post_inquiry(v, room, kNoWorkstation, inq, reply, true) != ReqResult::Ok) return ReqResult::Failed;
 
@@ -309,7 +312,7 @@ ReqResult fias_get_guest_messages(FiasVendor& v, const std::string& room, const 
                 have = true;
                 break;
             }
-            VLOG_DEBUG(3, 0, "%s_get_guest_messages: not XT, handling [%s]", pre, body.c_str());
+            VLOG_DEBUG_TEXT(3, v.p.messages_not_xt, pre, body.c_str());
             vendor_handle_data(body);
         }
         if (!have) VLOG_ERROR(0, "Did not recieve response from PMS");

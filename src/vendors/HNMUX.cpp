@@ -1,0 +1,95 @@
+#include "vendors/HNMUX.h"
+
+#include "platform/log.h"
+#include "vendor.h"
+#include "vendors/fias/fias_vendor.h"
+
+static constexpr char kLogSrc[] = "vendors/HNMUX";
+
+namespace {
+
+bool hnmux_settings(FiasVendor& v) {
+    VLOG_DEBUG(3, 0, "hnmux_vendor_init with and mr = '%d', psi = '%d'", v.s.retries, v.s.psi_no);
+    return true;
+}
+
+const FiasProfile kHnmuxProfile = {
+    .name = "HN MUX 2-way",
+    .prefix = "hnmux",
+    .proto_name = "HNMUX",
+    .pms_name = "Micros",
+    .vip_open_error = "Unable to HN MUX VIP code file '%s'",
+    .records = {{"LS"}, {"LE"}, {"LA"}, {"DR"}, {"DS"}, {"DE"}, {"NS"}, {"NE"}, {"GI"}, {"GO"}, {"GC"}, {"RE"},
+                {"XL"}},
+    .served = kAllReqSlots & ~req_slot(ReqSlot::CheckInRoom),
+    .reads = kFiasReadsMsgRetries,
+    // The multiplexer frames and acknowledges the serial way on TCP too.
+    .framing = {.lrc = true, .lrc_covers_etx = true, .cr_lf_as_lrc = false, .etb_ends_frame = false,
+                .serial_rules_everywhere = true},
+    .default_retries = 3,
+    .enquiry_counts_failures = false,
+    .read_override = nullptr,
+    .write_override = nullptr,
+    .start = FiasStart::Fias,
+    .keepalive_type = "LS",
+    .keepalive_on_serial = false,
+    .ld_bad_lrc_text = "back checksum %c for %s",
+    .link_records =
+        {
+            {"LR|RINS|FLDATI|", kFiasAlways},
+            {"LR|RINE|FLDATI|", kFiasAlways},
+            {"LR|RIGI|FLG#RNGSDAGAGDGFGGGLGNGTGVSFTINP|", kFiasUserStringsOff},
+            {"LR|RIGI|FLG#RNGSDAGAGDGFGGGLGNGTGVSFTINPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
+            {"LR|RIGO|FLG#RNGSSFDATI|", kFiasAlways},
+            {"LR|RIGC|FLG#GSRNRODATIGAGDGFGGGLGNGTGVNP|", kFiasUserStringsOff},
+            {"LR|RIGC|FLG#GSRNRODATIGAGDGFGGGLGNGTGVNPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
+            {"LR|RIDR|FLDATI|", kFiasAlways},
+            {"LR|RIDS|FLDATI|", kFiasAlways},
+            {"LR|RIDE|FLDATI|", kFiasAlways},
+            {"LR|RIXR|FLG#RNDATI|", kFiasAlways},
+            {"LR|RIXI|FLBDBIDCG#RNDAF#FDTI|", kFiasAlways},
+            {"LR|RIXB|FLBAG#RNDATI|", kFiasAlways},
+            {"LR|RIXC|FLASBAG#RNCTDATI|", kFiasAlways},
+            {"LR|RIPR|FLPIDAG#GNRNTATI|", kFiasAlways},
+            {"LR|RIPA|FLASDARNTI|", kFiasAlways},
+            {"LR|RIRE|FLRNCSRS|", kFiasAlways},
+            {"LR|RIPL|FLDATIRNG#GNGFGVGAGDGGGLNP|", kFiasUserStringsOff},
+            {"LR|RIPL|FLDATIRNG#GNGFGVGAGDGGGLNPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
+        },
+    .inquiry_rule = FiasInquiryRule::Always,
+    .bad_lrc_text = "bad checksum %c for %s",
+    .inquiry = {"PR", "DA", "PI", "TI", "SO123", "WS456", "IDELI"},
+    .post_pr = {"PR", "DA", "G#", "RN", "TA", "TI", "GN", "PTC"},
+    // USE_PS_POST is not read: the PS layouts are never used.
+    .post_ps_digits = {},
+    .post_ps_text = {},
+    // A zero charge the PMS answers UR would otherwise be offered again at
+    // every scan, for ever.
+    .ur_zero_charge_ok = true,
+    .refusals = {},
+    .announces_messages = false,
+    .announces_folio = false,
+    .room_move_text = "HNMUX: sending room move [%s,%s: %s ->  %s] mcast",
+    .settings_hook = hnmux_settings,
+    .out_of_place_a = "Out-of-place message found.. trying to handle '%s'",
+    .out_of_place_b = "Out-of-place message found.. trying to handle '%s'",
+    .lenient_frame_wait = true,
+    .stx_in_ack_wait_naks = true,
+    .guest_from_charge_or_occupant = false,
+    .no_answer_text = "Did not recieve response from PMS",
+    .bad_answer_text = "Did not recieve valid response from PMS",
+    .reads_resort_fee = true,
+    .checkin_marks_guest_stale = true,
+    .auth_test_line = true,
+    .folio_out_of_order = "Recieved record out of order from PMS during folio transfer - %s",
+    .messages_not_xt = "%s_get_guest_messages: none XT, handling [%s]",
+};
+
+}  // namespace
+
+FiasVendor& hnmux_vendor() {
+    static FiasVendor vendor{kHnmuxProfile, {}};
+    return vendor;
+}
+
+VendorDescriptor hnmux_vendor_descriptor() { return fias_descriptor(hnmux_vendor()); }

@@ -1,0 +1,81 @@
+#include "vendors/Optima.h"
+
+#include "db.h"
+#include "vendor.h"
+#include "vendors/fias/fias_vendor.h"
+
+namespace {
+
+const FiasProfile kOptimaProfile = {
+    .name = "Optima 2-way",
+    .prefix = "optima",
+    .proto_name = "Optima",
+    .pms_name = "Micros",
+    .vip_open_error = "Unable to open Optima VIP code file '%s'",
+    .records = {{"LS"}, {"LE"}, {"LA"}, {"DR"}, {"DS"}, {"DE"}, {"NS"}, {"NE"}, {"GI"}, {"GO"}, {"GC"}, {"RE"},
+                {"XL"}},
+    .served = kAllReqSlots & ~req_slot(ReqSlot::CheckInRoom),
+    .reads = kFiasReadsPsPost | kFiasReadsMsgRetries,
+    .framing = {.lrc = true, .lrc_covers_etx = true, .cr_lf_as_lrc = false, .etb_ends_frame = false,
+                .serial_rules_everywhere = false},
+    .default_retries = 3,
+    .enquiry_counts_failures = true,
+    .read_override = nullptr,
+    .write_override = nullptr,
+    .start = FiasStart::DrainFirst,
+    .keepalive_type = "LA",
+    .keepalive_on_serial = true,
+    .ld_bad_lrc_text = "back checksum %c for %s",
+    .link_records =
+        {
+            {"LR|RINS|FLDATI|", kFiasAlways},
+            {"LR|RINE|FLDATI|", kFiasAlways},
+            {"LR|RIGI|FLG#RNGSDAGAGDGFGGGLGNGTGVSFTINP|", kFiasUserStringsOff},
+            {"LR|RIGI|FLG#RNGSDAGAGDGFGGGLGNGTGVSFTINPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
+            {"LR|RIGO|FLG#RNGSSFDATI|", kFiasAlways},
+            {"LR|RIGC|FLG#GSRNRODATIGAGDGFGGGLGNGTGVNP|", kFiasUserStringsOff},
+            {"LR|RIGC|FLG#GSRNRODATIGAGDGFGGGLGNGTGVNPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
+            {"LR|RIDR|FLDATI|", kFiasAlways},
+            {"LR|RIDS|FLDATI|", kFiasAlways},
+            {"LR|RIDE|FLDATI|", kFiasAlways},
+            {"LR|RIXR|FLG#RNDATI|", kFiasAlways},
+            {"LR|RIXI|FLBDBIDCG#RNDAF#FDTI|", kFiasAlways},
+            {"LR|RIXB|FLBAG#RNDATI|", kFiasAlways},
+            {"LR|RIXC|FLASBAG#RNCTDATI|", kFiasAlways},
+            {"LR|RIPS|FLP#DADDDUPTRNPCTATICT|", kFiasPsPostOn},
+            {"LR|RIPR|FLP#PIDAG#RNTATIPT|", kFiasPsPostOff},
+            {"LR|RIPA|FLP#ASDARNTI|", kFiasPsPostOn},
+            {"LR|RIPA|FLP#ASDARNTICT|", kFiasPsPostOff},
+            {"LR|RIRE|FLRNCSRS|", kFiasAlways},
+            {"LR|RIPL|FLP#DATIRNG#GNGFGVGAGDGGGLNP|", kFiasUserStringsOff},
+            {"LR|RIPL|FLP#DATIRNG#GNGFGVGAGDGGGLNPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
+            {"LR|RIXM|FLG#RN|", kFiasAlways},
+            {"LR|RIXT|FLG#MIMTRNDATI|", kFiasAlways},
+            {"LR|RIXD|FLG#MIRN|", kFiasAlways},
+        },
+    .keepalive_log_type = "LS",
+    .inquiry_rule = FiasInquiryRule::Always,
+    .bad_lrc_text = "bad checksum %c for %s",
+    .inquiry = {"PR", "DA", "PI", "TI", "P#", "SO123", "WS456", "IDELI"},
+    .post_pr = {"PR", "DA", "G#", "RN", "TA", "TI", "P#", "GN", "PTC"},
+    .post_ps_digits = {"PS", "DA", "DD", "DU", "PTC", "RN", "PC2", "TA", "TI", "P#"},
+    .post_ps_text = {"PS", "DA", "PTC", "RN", "PC4", "TA", "TI", "CT", "P#"},
+    // A zero charge the PMS answers UR would otherwise go out at every scan.
+    .ur_zero_charge_ok = true,
+    .refusals = {},
+    .announces_messages = false,
+    .announces_folio = false,
+    .room_move_text = "Optima: sending room move [%s,%s: %s ->  %s] mcast",
+    .set_class_of_service = db_pms_guests_set_class_of_service_stale_first,
+    .authorize_names_only = true,
+    .folio_out_of_order = "Recieved record out of order from PMS during folio transfer - %s",
+};
+
+}  // namespace
+
+FiasVendor& optima_vendor() {
+    static FiasVendor vendor{kOptimaProfile, {}};
+    return vendor;
+}
+
+VendorDescriptor optima_vendor_descriptor() { return fias_descriptor(optima_vendor()); }
