@@ -3,7 +3,6 @@
 #include <poll.h>
 #include "db_settings.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <set>
 #include <vector>
@@ -20,12 +19,6 @@ namespace {
 
 DbConn g_conn;
 
-using Clock = std::chrono::steady_clock;
-// When the server last answered. A server that answered a moment ago has not
-// gone away unnoticed, so the idle check is spared for statements in a row.
-Clock::time_point g_last_answer{};
-constexpr auto kIdleCheckAfter = std::chrono::seconds(1);
-
 // Statements prepared on the current connection. A new connection or a reset
 // has none: they are prepared again on first use.
 std::set<std::string> g_prepared;
@@ -35,7 +28,6 @@ long finish_command(DbResult res);
 
 void forget_session() {
     g_prepared.clear();
-    g_last_answer = {};
 }
 
 constexpr size_t kEscapeMaxInput = 32767;   // escaped form fits 65,536 bytes
@@ -103,7 +95,9 @@ int db_disconnect() {
 
 int db_check_connection(PGconn* conn) {
     if (conn == nullptr) return -1;
-    if (conn != g_conn.get() || Clock::now() - g_last_answer >= kIdleCheckAfter) drain_idle_input(conn);
+    // Every statement: a server restarted a moment after its last answer
+    // must still be noticed before the statement, not by its failure.
+    drain_idle_input(conn);
     if (PQstatus(conn) == CONNECTION_OK) return 0;
     VLOG_INFO("DB connection lost, resetting");
     if (conn == g_conn.get()) forget_session();
@@ -135,7 +129,6 @@ namespace {
 DbResult finish_query(DbResult res, int64_t* rows, int64_t* fields) {
     long status = 0;
     if (rows) *rows = 0;
-    if (res) g_last_answer = Clock::now();
     int code = 0;
     std::optional<std::string> message;
     if (res) {
@@ -174,7 +167,6 @@ long db_command(const char* sql) {
 namespace {
 
 long finish_command(DbResult res) {
-    if (res) g_last_answer = Clock::now();
     int code = 0;
     long status = 0;
     std::optional<std::string> message;

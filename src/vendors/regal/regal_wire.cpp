@@ -11,9 +11,9 @@ static constexpr char kLogSrc[] = "vendors/regal/regal_wire";
 namespace {
 
 // One byte within `seconds` (< 0: the link's own time-out); the read's result.
-int read_byte(int seconds, char& byte) {
+int read_byte(IoWait wait, char& byte) {
     std::string buf;
-    int n = seconds < 0 ? link_read_nbytes(buf, 1) : link_read_nbytes_timeout(buf, 1, seconds);
+    int n = wait.ms < 0 ? link_read_nbytes(buf, 1) : link_read_nbytes_timeout(buf, 1, wait);
     byte = (n > 0 && !buf.empty()) ? buf[0] : 0;
     return n;
 }
@@ -77,7 +77,7 @@ Answer frame_instead_of_answer(FiasVendor& v) {
 
 }  // namespace
 
-int regal_read_msg(FiasVendor& v, int timeout, std::string& body) {
+int regal_read_msg(FiasVendor& v, IoWait timeout, std::string& body) {
     for (;;) {
         char b = 0;
         int n = read_byte(timeout, b);

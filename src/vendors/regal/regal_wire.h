@@ -16,6 +16,6 @@ inline constexpr int kRegalAnswerSeconds = 10;
 
 // The profile's reading rule: > 0 with `body` set, 0 nothing (usable) read,
 // -1 link error.
-int regal_read_msg(FiasVendor& v, int timeout, std::string& body);
+int regal_read_msg(FiasVendor& v, IoWait timeout, std::string& body);
 // The profile's sending rule for a framed record: 1 acknowledged, else 0.
 int regal_write_frame(FiasVendor& v, std::string_view frame);
