@@ -58,7 +58,9 @@ TEST_P(IoCommonBuffered, RecordsComeOutOneByOneWhateverTheirChunks) {
     std::string record;
     EXPECT_EQ(ioc_read_delim(fds[0], 1, '\r', record), 3);
     EXPECT_EQ(record, "AB\r");
-    if (GetParam()) EXPECT_EQ(ioc_pending(fds[0]), 5u);
+    if (GetParam()) {
+        EXPECT_EQ(ioc_pending(fds[0]), 5u);
+    }
     EXPECT_EQ(ioc_read_delims(fds[0], 1, "\r\n", record), 3);
     EXPECT_EQ(record, "CD\n");
     // The record's end comes in a later chunk.
