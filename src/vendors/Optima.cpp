@@ -2,6 +2,7 @@
 
 #include "db.h"
 #include "vendor.h"
+#include "vendors/fias/fias_link_records.h"
 #include "vendors/fias/fias_vendor.h"
 
 namespace {
@@ -26,33 +27,7 @@ const FiasProfile kOptimaProfile = {
     .keepalive_type = "LA",
     .keepalive_on_serial = true,
     .ld_bad_lrc_text = "back checksum %c for %s",
-    .link_records =
-        {
-            {"LR|RINS|FLDATI|", kFiasAlways},
-            {"LR|RINE|FLDATI|", kFiasAlways},
-            {"LR|RIGI|FLG#RNGSDAGAGDGFGGGLGNGTGVSFTINP|", kFiasUserStringsOff},
-            {"LR|RIGI|FLG#RNGSDAGAGDGFGGGLGNGTGVSFTINPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
-            {"LR|RIGO|FLG#RNGSSFDATI|", kFiasAlways},
-            {"LR|RIGC|FLG#GSRNRODATIGAGDGFGGGLGNGTGVNP|", kFiasUserStringsOff},
-            {"LR|RIGC|FLG#GSRNRODATIGAGDGFGGGLGNGTGVNPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
-            {"LR|RIDR|FLDATI|", kFiasAlways},
-            {"LR|RIDS|FLDATI|", kFiasAlways},
-            {"LR|RIDE|FLDATI|", kFiasAlways},
-            {"LR|RIXR|FLG#RNDATI|", kFiasAlways},
-            {"LR|RIXI|FLBDBIDCG#RNDAF#FDTI|", kFiasAlways},
-            {"LR|RIXB|FLBAG#RNDATI|", kFiasAlways},
-            {"LR|RIXC|FLASBAG#RNCTDATI|", kFiasAlways},
-            {"LR|RIPS|FLP#DADDDUPTRNPCTATICT|", kFiasPsPostOn},
-            {"LR|RIPR|FLP#PIDAG#RNTATIPT|", kFiasPsPostOff},
-            {"LR|RIPA|FLP#ASDARNTI|", kFiasPsPostOn},
-            {"LR|RIPA|FLP#ASDARNTICT|", kFiasPsPostOff},
-            {"LR|RIRE|FLRNCSRS|", kFiasAlways},
-            {"LR|RIPL|FLP#DATIRNG#GNGFGVGAGDGGGLNP|", kFiasUserStringsOff},
-            {"LR|RIPL|FLP#DATIRNG#GNGFGVGAGDGGGLNPA0A1A2A3A4A5A6A7A8A9|", kFiasUserStringsOn},
-            {"LR|RIXM|FLG#RN|", kFiasAlways},
-            {"LR|RIXT|FLG#MIMTRNDATI|", kFiasAlways},
-            {"LR|RIXD|FLG#MIRN|", kFiasAlways},
-        },
+    .link_records = fias_base_link_records(),
     .keepalive_log_type = "LS",
     .inquiry_rule = FiasInquiryRule::Always,
     .bad_lrc_text = "bad checksum %c for %s",
