@@ -249,6 +249,7 @@ private:
     }
 
     void post(const std::string& rec) {
+        if (ctx_.fault(SimPoint::Posting)) return;
         const std::string room = trimmed(field(rec, 4, 6));
         const std::string amount = trimmed(rec.size() >= 11 ? rec.substr(rec.size() - 11) : "");
         if (auto refusal = ctx_.hotel().refusal(room)) {
@@ -266,7 +267,10 @@ private:
         g->folio.push_back({"Internet", cents, time(nullptr)});
         sim_note("posted %s to room %s, balance %s", sim_format_amount(cents).c_str(), room.c_str(),
                  sim_format_amount(g->balance()).c_str());
+        ctx_.taken(room, cents);
+        if (ctx_.fault(SimPoint::Taken)) return;
         out_.push_back("VER");
+        ctx_.fault(SimPoint::Answered);
     }
 
     void conf(const std::string& room, const std::string& first, const std::string& last) {
