@@ -243,7 +243,9 @@ TEST_P(LinkFaults, EveryStepOfAPosting) {
         EXPECT_EQ(taken(s, c.amount == "2.22" ? "102" : "101", c.amount), c.want) << c.amount << s.why();
         EXPECT_EQ(s.daemon().countLog("BILLING posted " + c.seq + " "), 1) << c.amount << s.why();
     }
-    if (row.checkins) EXPECT_EQ(s.db().value(rooms), "2") << s.why();
+    if (row.checkins) {
+        EXPECT_EQ(s.db().value(rooms), "2") << s.why();
+    }
 }
 
 // Agilysys sends nothing to its PMS (charges count as posted at once) and
