@@ -148,7 +148,7 @@ struct VendorRow {
     bool serial;
     bool inquiry;       // the daemon asks for the room's guests before it posts
     bool checkins;      // the PMS announces check-ins (Micros 4700 only answers)
-    bool answer_cut;    // the answer-lost step fits the time budget (see the rows)
+    bool answer_cut;    // the answer-lost step fits in the time of a test (see the rows)
 };
 
 void PrintTo(const VendorRow& row, std::ostream* os) { *os << row.name; }
@@ -270,6 +270,8 @@ const VendorRow kVendorRows[] = {
     {"GalaVu_Tcp", "GalaVu 2-way", false, false, true, true},
     {"GalaVu_Serial", "GalaVu 2-way", true, false, true, true},
     {"Galaxy_Tcp", "Galaxy 2-way", false, false, true, true},
+    // Galaxy waits 60 s for an answer whatever the settings, and a serial
+    // line tells it nothing of the cut: its answer-lost step runs on TCP only.
     {"Galaxy_Serial", "Galaxy 2-way", true, false, true, false},
     {"Jds_Tcp", "JDS 2-way", false, false, true, true},
     {"Jds_Serial", "JDS 2-way", true, false, true, true},
