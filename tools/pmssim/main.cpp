@@ -133,7 +133,9 @@ struct Pause {
 class Simulator {
 public:
     Simulator(SimHotel& hotel, SimTransport& transport, const SimProtocolEntry& proto)
-        : ctx_(hotel, transport), transport_(transport), protocol_(proto.make(ctx_)) {}
+        : ctx_(hotel, transport), transport_(transport), protocol_(proto.make(ctx_)) {
+        ctx_.faults().attach(*protocol_);
+    }
 
     int run(CommandStream& commands, bool read_stdin) {
         bool stdin_open = read_stdin;
@@ -158,8 +160,10 @@ public:
                     stdin_open = false;
                 }
             }
-            transport_.service(fds, *protocol_);
+            // Through the fault layer, which keeps what a dead line would lose.
+            transport_.service(fds, ctx_.faults());
             protocol_->tick();
+            ctx_.faults().tick();
         }
         sim_note("stopping");
         return 0;
@@ -203,6 +207,13 @@ private:
                     for (const auto& l : ctx_.hotel().describe()) sim_note("%s", l.c_str());
                     break;
                 case SimCmdKind::Help: fprintf(stdout, "%s\n", sim_command_help()); fflush(stdout); break;
+                case SimCmdKind::Fault: {
+                    std::string why;
+                    if (!ctx_.faults().command(c.what, c.seconds >= 0 ? std::optional<double>(c.seconds) : std::nullopt,
+                                               why))
+                        sim_note("error: %s", why.c_str());
+                    break;
+                }
                 case SimCmdKind::Quit: quit_ = true; break;
                 case SimCmdKind::Error: sim_note("error: %s", c.error.c_str()); break;
             }

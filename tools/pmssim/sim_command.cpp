@@ -284,6 +284,19 @@ SimCmd sim_run_command(const std::string& line, SimHotel& hotel) {
         return c;
     }
     if (verb == "wait") return wait(w);
+    if (verb == "fault") {
+        if (w.size() < 2 || w.size() > 3) return fail("usage: fault WHAT [SECONDS] (try help)");
+        SimCmd c;
+        c.kind = SimCmdKind::Fault;
+        c.what = w[1];
+        c.seconds = -1;
+        if (w.size() == 3) {
+            auto s = sim_parse_seconds(w[2]);
+            if (!s) return fail("fault wants seconds");
+            c.seconds = *s;
+        }
+        return c;
+    }
     return fail("unknown command '" + verb + "' (try help)");
 }
 
@@ -329,5 +342,11 @@ const char* sim_command_help() {
            "  show                             print the hotel\n"
            "  sleep SECONDS                    pause the commands\n"
            "  wait link|connect|TYPE [SECONDS] pause until the link is up, a connection, or a record arrives\n"
+           "  fault cut-after-inquiry|cut-before-posting|cut-after-posting|cut-after-answer [SECONDS]\n"
+           "                                   cut the link at that step of the next posting (a serial line\n"
+           "                                   stays dead SECONDS, default 3, then the PMS starts it again)\n"
+           "  fault silent SECONDS             the next posting is not taken; nothing is received or sent for SECONDS\n"
+           "  fault noise                      send garbage frames and NUL bytes now\n"
+           "  fault off                        disarm\n"
            "  quit";
 }

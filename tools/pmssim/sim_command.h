@@ -14,6 +14,7 @@ enum class SimCmdKind {
     Event,  // `event` is to be sent
     Sleep,  // pause the command stream for `seconds`
     Wait,   // pause until `what` happens ("link", "connect" or a record type), at most `seconds`
+    Fault,  // arm the fault `what` (with `seconds`, below 0 when not given), or make noise
     Show,   // print the hotel
     Help,   // print the commands
     Quit,

@@ -375,6 +375,7 @@ private:
     static std::string seqField(const FiasRecord& rec) { return rec.has("P#") ? "P#" + rec.text("P#") + "|" : ""; }
 
     void postingInquiry(const FiasRecord& rec) {
+        if (ctx_.fault(SimPoint::Inquiry)) return;
         std::string room = rec.text("PI");
         std::string seq = seqField(rec);
         auto guests = ctx_.hotel().inRoom(room);
@@ -390,6 +391,7 @@ private:
     }
 
     void posting(const FiasRecord& rec) {
+        if (ctx_.fault(SimPoint::Posting)) return;
         if (night_audit_) sim_note("a posting during night audit");
         std::string room = rec.text("RN");
         std::string number = rec.text("G#");
@@ -411,7 +413,10 @@ private:
             g->folio.push_back({what, *amount, when});
             sim_note("posted %s to room %s guest %s, balance %s", sim_format_amount(*amount).c_str(), room.c_str(),
                      g->number.c_str(), sim_format_amount(g->balance()).c_str());
+            ctx_.taken(room, *amount);
+            if (ctx_.fault(SimPoint::Taken)) return;
             sendRecord(answer + "ASOK|CTPosting accepted|" + tail);
+            ctx_.fault(SimPoint::Answered);
         }
     }
 

@@ -65,6 +65,11 @@ public:
                 continue;
             }
             const std::string seq = body.size() >= 5 ? body.substr(body.size() - 5) : pad(body, 5);
+            if (good && body.size() == 105 && body.compare(0, 2, "03") == 0) {
+                // The ACK is the posting's answer: taken before it goes out.
+                posting(body, seq);
+                continue;
+            }
             raw(frameOf(std::string(1, good ? ctl::ACK : ctl::NAK) + seq));
             if (good) record(body, seq);
         }
@@ -146,17 +151,27 @@ private:
         resendOrDrop(code == ctl::ACK ? "ACK for another sequence number" : "NAK");
     }
 
+    void posting(const std::string& body, const std::string& seq) {
+        ctx_.recordSeen("03");
+        if (ctx_.fault(SimPoint::Posting)) return;
+        const std::string room = body.substr(2, 6);
+        const std::string trimmed = room.substr(0, room.find(' '));
+        long cents = std::strtol(body.substr(91, 9).c_str(), nullptr, 10);
+        SimGuest* g = ctx_.hotel().find(trimmed, "");
+        if (g) g->folio.push_back({"Internet", cents, time(nullptr)});
+        sim_note("posted %ld.%02ld to room %s", cents / 100, cents % 100, trimmed.c_str());
+        ctx_.taken(trimmed, cents);
+        if (ctx_.fault(SimPoint::Taken)) return;
+        raw(frameOf(std::string(1, ctl::ACK) + seq));
+        ctx_.fault(SimPoint::Answered);
+    }
+
     void record(const std::string& body, const std::string& seq) {
         const std::string code = body.substr(0, 2);
         ctx_.recordSeen(code);
         const std::string room = body.size() >= 8 ? body.substr(2, 6) : "";
         std::string trimmed = room.substr(0, room.find(' '));
-        if (code == "03" && body.size() == 105) {
-            long cents = std::strtol(body.substr(91, 9).c_str(), nullptr, 10);
-            SimGuest* g = ctx_.hotel().find(trimmed, "");
-            if (g) g->folio.push_back({"Internet", cents, time(nullptr)});
-            sim_note("posted %ld.%02ld to room %s", cents / 100, cents % 100, trimmed.c_str());
-        } else if (code == "12") {
+        if (code == "12") {
             queue("66" + pad(room, 6) + std::string(16, ' ') + seq);
         } else if (code == "11") {
             SimGuest* g = ctx_.hotel().find(trimmed, "");

@@ -87,6 +87,7 @@ public:
             } else {
                 sim_note("no ACK after %d sends, giving up: %s", kMaxSends, out_.front().c_str());
                 out_.pop_front();
+                if (answer_at_ > 0) --answer_at_;  // a lost answer is no answer
                 endOurTurn();
             }
         }
@@ -111,6 +112,7 @@ private:
     void reset() {
         turn_ = Turn::Free;
         out_.clear();
+        answer_at_ = 0;
         in_frame_ = want_lrc_ = false;
         frame_.clear();
         link_up_ = false;
@@ -176,6 +178,7 @@ private:
                     resend();
                 } else if (turn_ == Turn::Ours) {
                     out_.pop_front();
+                    if (answer_at_ > 0 && --answer_at_ == 0) ctx_.fault(SimPoint::Answered);
                     sends_ = 0;
                     if (out_.empty()) {
                         endOurTurn();
@@ -249,6 +252,7 @@ private:
     }
 
     void post(const std::string& rec) {
+        if (ctx_.fault(SimPoint::Posting)) return;
         const std::string room = trimmed(field(rec, 4, 6));
         const std::string amount = trimmed(rec.size() >= 11 ? rec.substr(rec.size() - 11) : "");
         if (auto refusal = ctx_.hotel().refusal(room)) {
@@ -266,7 +270,11 @@ private:
         g->folio.push_back({"Internet", cents, time(nullptr)});
         sim_note("posted %s to room %s, balance %s", sim_format_amount(cents).c_str(), room.c_str(),
                  sim_format_amount(g->balance()).c_str());
+        ctx_.taken(room, cents);
+        if (ctx_.fault(SimPoint::Taken)) return;
         out_.push_back("VER");
+        // Answered once the interface acknowledged it: it must first give us the line.
+        answer_at_ = out_.size();
     }
 
     void conf(const std::string& room, const std::string& first, const std::string& last) {
@@ -282,6 +290,7 @@ private:
     SimContext& ctx_;
     Turn turn_ = Turn::Free;
     std::deque<std::string> out_;
+    size_t answer_at_ = 0;  // place in out_ of a posting's answer not yet acknowledged (1: the first)
     Clock::time_point deadline_{};
     Clock::time_point next_bid_{};
     int sends_ = 0;

@@ -127,6 +127,7 @@ private:
     }
 
     void names(const std::string& room) {
+        if (ctx_.fault(SimPoint::Inquiry)) return;
         std::string data;
         if (!ctx_.hotel().hasRoom(room)) {
             data = pad("/INVALID", 16);
@@ -145,6 +146,7 @@ private:
     }
 
     void post(const std::string& room, const std::string& amount) {
+        if (ctx_.fault(SimPoint::Posting)) return;
         const long cents = std::lround(std::strtod(amount.c_str(), nullptr) * 100);
         if (auto refusal = ctx_.hotel().refusal(room)) {
             sim_note("micros4700: posting to room %s refused", room.c_str());
@@ -154,7 +156,10 @@ private:
         SimGuest* g = ctx_.hotel().find(room, "");
         if (g) g->folio.push_back({"Internet", cents, time(nullptr)});
         sim_note("posted %ld.%02ld to room %s", cents / 100, std::labs(cents % 100), room.c_str());
+        ctx_.taken(room, cents);
+        if (ctx_.fault(SimPoint::Taken)) return;
         answer(" 2" + pad("POSTED", 16));
+        ctx_.fault(SimPoint::Answered);
     }
 
     SimContext& ctx_;

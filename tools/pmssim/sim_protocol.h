@@ -9,17 +9,25 @@
 #include <vector>
 
 #include "sim_event.h"
+#include "sim_fault.h"
 #include "sim_hotel.h"
 #include "sim_transport.h"
 
 // What the core lends a protocol module.
 class SimContext {
 public:
-    SimContext(SimHotel& hotel, SimTransport& transport) : hotel_(hotel), transport_(transport) {}
+    SimContext(SimHotel& hotel, SimTransport& transport) : hotel_(hotel), transport_(transport), faults_(transport) {}
     SimHotel& hotel() { return hotel_; }
     SimTransport& transport() { return transport_; }
-    // Sends bytes as they stand (the module frames and traces them).
-    bool write(const std::string& bytes) { return transport_.write(bytes); }
+    SimFaults& faults() { return faults_; }
+    // Sends bytes as they stand (the module frames and traces them); while a
+    // fault holds the line dead they are lost, as on a cut cable.
+    bool write(const std::string& bytes) { return faults_.muted() || transport_.write(bytes); }
+    // Where a posting stands, for the operator's faults: true when the
+    // module is to stop handling the record (see SimFaults::at).
+    bool fault(SimPoint point) { return faults_.at(point); }
+    // A charge went on a folio.
+    void taken(const std::string& room, long hundredths) { faults_.taken(room, hundredths); }
     // Counts a received record of `type` for the "wait TYPE" command.
     void recordSeen(const std::string& type) { ++seen_[type]; }
     long seenCount(const std::string& type) const {
@@ -30,6 +38,7 @@ public:
 private:
     SimHotel& hotel_;
     SimTransport& transport_;
+    SimFaults faults_;
     std::map<std::string, long> seen_;
 };
 

@@ -3,6 +3,7 @@
 // answered from the hotel, DISP and MSGR as multi-record answers, INIT
 // answered VER (GalaVu) or DBST (Galaxy, HTNG), and guest records for the
 // operator's events under ids of our own (S900-S999).
+#include <cstdlib>
 #include <string>
 
 #include "sim_log.h"
@@ -43,8 +44,14 @@ public:
         for (char c : bytes) {
             switch (dec_.feed(c)) {
                 case StxDecoder::Event::Frame: {
-                    ctx_.write(std::string(1, ctl::ACK));
                     std::string rec(dec_.body());
+                    // A posting the PMS does not take is not acknowledged either:
+                    // the interface sends it again rather than wait for an answer.
+                    if (rec.size() >= 12 && rec.compare(8, 4, "POST") == 0 && ctx_.fault(SimPoint::Posting)) {
+                        sim_log(SimDir::Received, rec);
+                        break;
+                    }
+                    ctx_.write(std::string(1, ctl::ACK));
                     sim_log(SimDir::Received, rec);
                     handle(rec);
                     break;
@@ -172,8 +179,12 @@ private:
             }
         } else if (verb == "POST") {
             if (ctx_.hotel().inRoom(r).empty()) return reply(rec, "ERR 03");
-            sim_note("posted %s cents to room %s", rec.size() >= 7 ? rec.substr(rec.size() - 7).c_str() : "?", r.c_str());
+            const std::string cents = rec.size() >= 7 ? rec.substr(rec.size() - 7) : "?";
+            sim_note("posted %s cents to room %s", cents.c_str(), r.c_str());
+            ctx_.taken(r, std::strtol(cents.c_str(), nullptr, 10));
+            if (ctx_.fault(SimPoint::Taken)) return;
             reply(rec, "VER ");
+            ctx_.fault(SimPoint::Answered);
         } else {
             reply(rec, "VER ");
         }
