@@ -55,6 +55,7 @@ bool DaemonHarness::startWith(const std::string& config) {
     int out = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (out < 0) return false;
     std::string bin = binPath("vornpms");
+    exit_status_ = -1;
     pid_ = fork();
     if (pid_ == 0) {
         int devnull = open("/dev/null", O_RDONLY);
@@ -104,8 +105,22 @@ bool DaemonHarness::waitCount(const std::string& text, int n, int timeout_ms) co
     return false;
 }
 
+static int exit_status(int st) {
+    if (WIFEXITED(st)) return WEXITSTATUS(st);
+    return WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
+}
+
+bool DaemonHarness::running() {
+    if (pid_ <= 0) return false;
+    int st = 0;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return true;
+    pid_ = -1;
+    exit_status_ = exit_status(st);
+    return false;
+}
+
 int DaemonHarness::stop(int sig, int timeout_ms) {
-    if (pid_ <= 0) return -1;
+    if (pid_ <= 0) return exit_status_;
     kill(pid_, sig);
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     int st = 0;
@@ -113,8 +128,7 @@ int DaemonHarness::stop(int sig, int timeout_ms) {
         pid_t r = waitpid(pid_, &st, WNOHANG);
         if (r == pid_) {
             pid_ = -1;
-            if (WIFEXITED(st)) return WEXITSTATUS(st);
-            return WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
+            return exit_status(st);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -57,6 +57,8 @@ public:
     // Sends `sig` and waits for the exit; the status (128 + signal when
     // killed by one, -1 when it did not end in time).
     int stop(int sig, int timeout_ms = 5000);
+    // False once the daemon has ended (it is reaped; stop() then returns its status).
+    bool running();
     // Descriptors the daemon holds, and its CPU time in clock ticks.
     int openFds() const;
     long cpuTicks() const;
@@ -68,6 +70,7 @@ private:
     int mcast_port_ = 0;
     std::string lock_, log_path_;
     pid_t pid_ = -1;
+    int exit_status_ = -1;  // of a daemon reaped by running()
     std::vector<std::string> env_;
     bool foreground_option_ = true;
 };

@@ -148,7 +148,12 @@ bool E2eSystem::start(const std::string& hotel, const std::string& extra) {
                          "\nLINKLOGFILE=" + dir.path() + "/link.log\nPMSMCAST_IP=127.0.0.1\nPMSMCAST_PORT=" +
                          std::to_string(d_.mcastPort()) + "\nEXPIRE_ON_CHECKOUT=1\nMOVE_SESSION_INFO_RECORDS=1\n";
     if (!d_.startWith(config)) return false;
-    return sim_->waitFor("-- link up", serial_ ? 20000 : 15000);
+    // A daemon that ends (say, for want of its database) brings no link up.
+    auto deadline = Clock::now() + std::chrono::milliseconds(serial_ ? 20000 : 15000);
+    while (!sim_->waitFor("-- link up", 200)) {
+        if (!d_.running() || Clock::now() >= deadline) return false;
+    }
+    return true;
 }
 
 std::string E2eSystem::why() const {
