@@ -25,29 +25,35 @@ void answer(FiasVendor& v, char byte) {
 
 enum class Text { Read, Cut, Failed };
 
+// Regal frames carry no LRC on any link type; the common decoder under
+// these rules is the one the fuzz targets check.
+constexpr FrameRules kRegalFrames{.lrc = false};
+
 // The text of a frame whose STX was just read, up to its ETX. A frame the
 // PMS did not finish in time is answered NAK so that it sends it again; an
 // ACK would tell it that a check-in or check-out it never completed arrived.
 Text read_text(FiasVendor& v, std::string& body) {
-    body.clear();
+    StxDecoder dec(kRegalFrames);
+    dec.feed(ctl::STX);
     for (;;) {
         char b = 0;
         int n = read_byte(kRegalTextSeconds, b);
         if (n < 0) return Text::Failed;
-        if (n == 0 || body.size() >= kStxMaxBody) {
+        const StxDecoder::Event ev = n == 0 ? StxDecoder::Event::Overflow : dec.feed(b);
+        if (ev == StxDecoder::Event::None) continue;
+        body.assign(dec.body());
+        if (ev != StxDecoder::Event::Frame) {
             VLOG_WARN(0, "regal_read_msg_timeout: frame cut off after [%s], sending NAK", body.c_str());
             answer(v, ctl::NAK);
             return Text::Cut;
         }
-        if (b == ctl::ETX) break;
-        body += b;
+        if (body.empty()) {
+            answer(v, ctl::NAK);
+            return Text::Cut;
+        }
+        answer(v, ctl::ACK);
+        return Text::Read;
     }
-    if (body.empty()) {
-        answer(v, ctl::NAK);
-        return Text::Cut;
-    }
-    answer(v, ctl::ACK);
-    return Text::Read;
 }
 
 enum class Answer { Acked, Retry, Failed };
