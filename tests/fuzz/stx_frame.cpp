@@ -29,11 +29,12 @@ FrameRules rules_named(std::string_view name) {
 
 const FrameRules kRules = rules_named(STR(RULES));
 
-bool is_terminator(char c) { return c == ctl::ETX || (kRules.etb_ends_frame && c == ctl::ETB); }
-
+// find() rather than a loop of instrumented compares: this check ran at a
+// third of the target's speed.
 void check_body(std::string_view body) {
     FUZZ_CHECK(body.size() <= kRules.max_body);
-    for (char c : body) FUZZ_CHECK(!is_terminator(c));
+    FUZZ_CHECK(body.find(ctl::ETX) == std::string_view::npos);
+    FUZZ_CHECK(!kRules.etb_ends_frame || body.find(ctl::ETB) == std::string_view::npos);
 }
 
 void round_trip(std::string_view body) {
