@@ -99,7 +99,7 @@ TEST_P(E2eDemoLine, TimedRunPostsAndNamesTheCheckIn) {
 INSTANTIATE_TEST_SUITE_P(Vendors, E2eDemoLine, ::testing::Values("Marriott 2-way", "MarriottFOSSE 2-way"),
                          [](const auto& info) { return std::string(info.index == 0 ? "Marriott" : "Fosse"); });
 
-class E2eDemoTxn : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+class E2eDemoTxn : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
 
 // The daemon against the simulator on each transaction-id protocol, JDS,
 // Micros 4700 and the other FIAS vendors: linked, the guest checked in

@@ -221,7 +221,7 @@ TEST(E2eFias, NightAuditMakesTheControlPortAnswerUnavailable) {
 // check-in, a charge posted and marked, and the check-out, seen in the
 // database and by the multicast listener. Vendors whose serial start is quick
 // run on a pseudo-terminal too.
-class E2eFiasVendor : public ::testing::TestWithParam<std::tuple<const char*, bool>> {};
+class E2eFiasVendor : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
 
 TEST_P(E2eFiasVendor, CheckInPostingAndCheckOut) {
     const auto& [vendor, serial] = GetParam();

@@ -186,7 +186,7 @@ TEST_F(FiasVariantTest, RegalNightAuditHoldsPostingsUntilNE) {
 // A refusal Regal knows marks the charge so that no scan offers it again;
 // any other leaves it for the next scan.
 class RegalRefusal : public FiasVariantTest,
-                     public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+                     public ::testing::WithParamInterface<std::pair<std::string, std::string>> {};
 
 TEST_P(RegalRefusal, MarkedRefusalsAreNotOfferedAgain) {
     const auto& [status, marked] = GetParam();
