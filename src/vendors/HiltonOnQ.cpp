@@ -28,24 +28,17 @@ const FiasProfile kHonqProfile = {
     .name = "Hilton OnQ 2-way",
     .prefix = "honq",
     .proto_name = "HiltonOnQ",
-    .pms_name = "Micros",
     .vip_open_error = "Unable to open Hilton-OnQ VIP code file '%s'",
     .records = {{"LS"}, {"LE"}, {"LA"}, {"DR"}, {"DS"}, {"DE"}, {"NS"}, {"NE"}, {"GI"}, {"GO"}, {"GC"}, {"RE"}},
     .served = kAllReqSlots & ~(req_slot(ReqSlot::CheckInRoom) | req_slot(ReqSlot::CheckOutRoom) |
                                req_slot(ReqSlot::RetrieveGuestMessage) | req_slot(ReqSlot::DeleteGuestMessage)),
     .unserved_entry = "entering %s_handle_%s()",
     .reads = kFiasReadsPsPost | kFiasReadsSendPostInquiry | kFiasReadsPostNullGuest,
-    .framing = {.lrc = true, .lrc_covers_etx = true, .cr_lf_as_lrc = false, .etb_ends_frame = false,
-                .serial_rules_everywhere = false},
     // Three sends in all; MSG_RETRIES is not read.
     .default_retries = 2,
     .enquiry_counts_failures = false,
-    .read_override = nullptr,
-    .write_override = nullptr,
-    .start = FiasStart::Fias,
     .keepalive_type = "LA",
     .keepalive_on_serial = true,
-    .ld_bad_lrc_text = "back checksum %c for %s",
     .link_records =
         {
             {"LR|RINS|FLDATI|", kFiasAlways},
@@ -76,24 +69,15 @@ const FiasProfile kHonqProfile = {
     .post_pr = {"PR", "DA", "G#", "RN", "TA", "TI", "PTC"},
     .post_ps_digits = {"PS", "DA", "DD", "DU", "PTC", "RN", "PC2", "TA", "TI"},
     .post_ps_text = {"PS", "DA", "PTC", "RN", "PC4", "TA", "TI", "CT"},
-    // A zero charge the PMS answers UR would otherwise be offered again at
-    // every scan, for ever.
-    .ur_zero_charge_ok = true,
-    .refusals = {},
     .announces_messages = false,
     .announces_folio = false,
     .room_move_text = "HILTONOnQ: sending room move [%s,%s: %s ->  %s] mcast",
     .settings_hook = honq_settings,
     .out_of_place_a = kOutOfPlace,
     .out_of_place_b = kOutOfPlace,
-    .lenient_frame_wait = false,
-    .stx_in_ack_wait_naks = false,
     .guest_from_charge_or_occupant = true,
     .no_answer_text = "Did not receive response from PMS",
     .bad_answer_text = "Did not receive valid response from PMS",
-    .reads_resort_fee = false,
-    .checkin_marks_guest_stale = false,
-    .auth_test_line = true,
     .folio_out_of_order = "Recieved record out of order from PMS during folio transfer - %s",
 };
 

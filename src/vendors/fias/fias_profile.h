@@ -95,33 +95,35 @@ struct FiasFraming {
     bool serial_rules_everywhere = false;  // LRC and ACK/NAK on every link type, not only RS232
 };
 
+// Defaults are Micros-Fidelio's, so that a profile names only what it changes.
 struct FiasProfile {
     const char* name;        // registry name, "Micros-Fidelio 2-way"
     const char* prefix;      // operation prefix in log texts, "micfid"
     const char* proto_name;  // "Unsupported %s communication protocol!"
-    const char* pms_name;    // "%s PMS has halted connection ..."
+    const char* pms_name = "Micros";  // "%s PMS has halted connection ..."
     FmtText<const char*> vip_open_error;  // with the file path
 
     // What the vendor takes and serves.
     std::vector<FiasAccepted> records;  // in dispatch order
-    ReqSlots served = kAllReqSlots;     // the others log their entry and answer 3
+    ReqSlots served = kAllReqSlots & ~req_slot(ReqSlot::CheckInRoom);  // the others log their entry and answer 3
     FmtText<const char*, const char*> unserved_entry = "entering %s_handle_%s";  // prefix, slot name
     unsigned reads = 0;                 // FiasReads
 
     // Framing and handshake.
-    FiasFraming framing;
-    int default_retries;           // frame sent at most retries + 1 times
-    bool enquiry_counts_failures;  // unanswered enquiries count towards closing the link
+    FiasFraming framing = {};
+    int default_retries = 3;              // frame sent at most retries + 1 times
+    bool enquiry_counts_failures = true;  // unanswered enquiries count towards closing the link
     // A vendor whose handshake differs replaces the reading or sending rules
     // here; nullptr keeps the FIAS rules.
-    int (*read_override)(FiasVendor& v, IoWait timeout, std::string& body);
-    int (*write_override)(FiasVendor& v, std::string_view frame);
+    int (*read_override)(FiasVendor& v, IoWait timeout, std::string& body) = nullptr;
+    int (*write_override)(FiasVendor& v, std::string_view frame) = nullptr;
 
     // Link life.
     FiasStart start = FiasStart::Fias;
-    const char* keepalive_type;  // "LS" or "LA"
-    bool keepalive_on_serial;    // send the keep-alive on RS232 too
-    FmtText<char, const char*> ld_bad_lrc_text;  // debug text when LD's LRC collides
+    const char* keepalive_type = "LS";  // or "LA"
+    bool keepalive_on_serial = false;   // send the keep-alive on RS232 too
+    // Debug text when LD's LRC collides.
+    FmtText<char, const char*> ld_bad_lrc_text = "back checksum %c for %s";
     std::vector<FiasLinkRecord> link_records;
     bool describes_link = true;       // false: an LS is answered by READY alone, no LD
     const char* keepalive_log_type = nullptr;  // the type its log texts name, when not keepalive_type
@@ -129,13 +131,14 @@ struct FiasProfile {
 
     // Posting.
     FiasInquiryRule inquiry_rule = FiasInquiryRule::Always;
-    FmtText<char, const char*> bad_lrc_text;  // "bad checksum %c for %s, modify"
-    FiasLayout inquiry;
+    FmtText<char, const char*> bad_lrc_text = "bad checksum %c for %s, modify";
+    FiasLayout inquiry = {"PR", "DA", "PI", "TI", "P#", "SO123", "WS", "IDELI"};
     FiasLayout post_pr;
-    FiasLayout post_ps_digits;
+    FiasLayout post_ps_digits = {"PS", "DA", "DD", "DU", "PTC", "RN", "PC2", "TA", "TI", "P#"};
     FiasLayout post_ps_text;
-    bool ur_zero_charge_ok;              // "UR" to a zero charge counts as posted
-    std::vector<FiasRefusal> refusals;   // answers that mark the charge anyway
+    // "UR" to a zero charge counts as posted: it would otherwise go out at every scan.
+    bool ur_zero_charge_ok = true;
+    std::vector<FiasRefusal> refusals = {};  // answers that mark the charge anyway
     bool post_ps_always = false;         // every charge as the text PS, whatever USE_PS_POST says
     bool post_seq_is_row = false;        // P# of a posting is the charge's row number
     bool night_audit_holds_posting = false;  // nothing is posted between NS and NE
@@ -153,8 +156,7 @@ struct FiasProfile {
     long (*set_class_of_service)(const std::string& room, const std::string& cs, int psi_no,
                                  std::string* stmt) = db_pms_guests_set_class_of_service;
 
-    // Where the related vendors part from Micros-Fidelio. The defaults are
-    // Micros-Fidelio's, so a profile names only what it changes.
+    // Where the related vendors part from Micros-Fidelio.
 
     // Start: checks and logs the settings just read, the vendor's way
     // (nullptr: the core's debug line); false refuses the start.
