@@ -3,8 +3,6 @@
 #include "db.h"
 #include "platform/log.h"
 
-static constexpr char kLogSrc[] = "db_room_stmts";
-
 namespace {
 
 // Escapes the values of one statement. A value that cannot be escaped

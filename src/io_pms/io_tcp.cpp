@@ -9,8 +9,6 @@
 #include "io_pms/io_inet.h"
 #include "platform/log.h"
 
-static constexpr char kLogSrc[] = "io_pms/io_tcp";
-
 namespace {
 constexpr EndpointTexts kTcpTexts{
     "Unable to parse TCP settings from config option PMSCOMMOPTS",

@@ -41,4 +41,4 @@ bool strRemoveColonsFromMAC(std::string& text);
 // printf into a new std::string (no length limit; empty on a formatting error).
 std::string strFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The same with a va_list; nullopt on a formatting error.
-std::optional<std::string> strVFormat(const char* fmt, va_list ap);
+std::optional<std::string> strVFormat(const char* fmt, va_list ap) __attribute__((format(printf, 1, 0)));
