@@ -56,7 +56,9 @@ protected:
         ASSERT_EQ(failed, "");
     }
     const TxnCase& row() const { return std::get<0>(GetParam()); }
-    std::string control(const std::string& subtype, const std::string& data) { return run.control(subtype, data); }
+    std::string control(const std::string& subtype, const std::string& data, int timeout_ms = 8000) {
+        return run.control(subtype, data, timeout_ms);
+    }
     TxnRun run;
     DaemonHarness& d = run.d;
     StreamPeer& peer = run.peer;
@@ -230,6 +232,28 @@ TEST_P(TxnDaemon, MultiRecordAnswerCutByErr) {
         << r;
     // GalaVu names the code to the caller; Galaxy only logs it.
     EXPECT_EQ(r.find("Guest message not found") != std::string::npos, row().id == 6) << r;
+}
+
+TEST_P(TxnDaemon, RecordOfThePmsInTheMiddleOfAnAnswer) {
+    if (!row().guest_requests) GTEST_SKIP() << "no multi-record answers";
+    TxnPeer& p = run.p();
+    auto reply = std::async(std::launch::async, [this] { return control("11", "101|A1", 15000); });
+    const std::string msgr = p.expect();
+    ASSERT_EQ(msgr.substr(4), "9999MSGR101   A1    ");
+    const std::string id = msgr.substr(0, 4);
+    EXPECT_EQ(p.send(id + "0001MHDR101   A1    From the desk"), "\x06");
+    // A check-out of the PMS's own comes between two records of the answer:
+    // it is answered on the spot, and the record read while its VER went out
+    // still belongs to the answer.
+    EXPECT_EQ(p.send(row().checkout), "\x06");
+    EXPECT_EQ(p.send(id + "9999MTXT101   A1    Call home"), "\x06");
+    EXPECT_EQ(p.expect(8000), "S9019999VER ");
+    const std::string r = reply.get();
+    EXPECT_EQ(r.substr(0, 5), "\x02" "0211") << r;
+    EXPECT_NE(r.find("MHDR101   A1    From the desk"), std::string::npos) << r;
+    EXPECT_NE(r.find("MTXT101   A1    Call home"), std::string::npos) << r;
+    // The answer's last record was not taken for a record of its own.
+    EXPECT_EQ(p.expect(500), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -127,28 +127,36 @@ ReqResult galaxy_handle_authorize(TxnVendor& v, const std::string& room, const s
     std::string rec;
     int wait = v.s.wait;
     size_t names = 0;
-    while (names < 8 && txn_read_msg_timeout(v, wait, rec) > 0) {
-        std::string_view verb = txn_verb(rec);
-        if (verb == "ERR ") {
-            if (txn_id(rec) == id) txn_parse_error(v, rec, reply);
-            break;
+    ReqResult result = ReqResult::Failed;
+    {
+        TxnCollecting collecting(v);
+        while (names < 8 && txn_next_record(v, wait, rec) > 0) {
+            std::string_view verb = txn_verb(rec);
+            if (verb == "ERR ") {
+                if (txn_id(rec) == id) txn_parse_error(v, rec, reply);
+                break;
+            }
+            if (verb != "NAME") {
+                vendor_handle_data(rec);
+                continue;
+            }
+            if (txn_id(rec) != id) break;
+            ++names;
+            TxnName n = txn_split_name_last_first(txn_field(rec, 28, 20), ", ");
+            if (n.first.empty()) n.first = "XXXX";
+            VLOG_DEBUG(2, 0, "galaxy_look_request: name [%s], acct [%s]", txn_field(rec, 28, 20).c_str(),
+                       txn_field(rec, 18, 10).c_str());
+            if (!n.last.empty() && guest_name_matches(kRules, f[0], f[1], n.first, n.last)) {
+                result = ReqResult::Ok;
+                break;
+            }
+            if (txn_is_last(rec)) break;
+            wait = 10;
         }
-        if (verb != "NAME") {
-            vendor_handle_data(rec);
-            continue;
-        }
-        if (txn_id(rec) != id) break;
-        ++names;
-        TxnName n = txn_split_name_last_first(txn_field(rec, 28, 20), ", ");
-        if (n.first.empty()) n.first = "XXXX";
-        VLOG_DEBUG(2, 0, "galaxy_look_request: name [%s], acct [%s]", txn_field(rec, 28, 20).c_str(),
-                   txn_field(rec, 18, 10).c_str());
-        if (!n.last.empty() && guest_name_matches(kRules, f[0], f[1], n.first, n.last)) return ReqResult::Ok;
-        if (txn_is_last(rec)) break;
-        wait = 10;
     }
-    VLOG_ERROR(0, "galaxy_handle_authorize: ran out of names before we found a match for room [%s]", room.c_str());
-    return ReqResult::Failed;
+    if (result != ReqResult::Ok)
+        VLOG_ERROR(0, "galaxy_handle_authorize: ran out of names before we found a match for room [%s]", room.c_str());
+    return result;
 }
 
 }  // namespace

@@ -193,7 +193,7 @@ ReqResult send_reply(TxnVendor& v, std::string_view id, const char* verb) {
     std::string text;
     strAppendFmt(text, "%4.4s%4s%4s", std::string(id).c_str(), kTxnLast, verb);
     int sent = txn_write_msg(v, text);
-    txn_handle_msgs_on_queue(v);
+    if (!v.s.collecting) txn_handle_msgs_on_queue(v);
     return sent ? ReqResult::Ok : ReqResult::Failed;
 }
 
@@ -265,39 +265,65 @@ int txn_parse_error(TxnVendor& v, const std::string& record, std::string& reply)
     return code;
 }
 
+int txn_next_record(TxnVendor& v, int timeout, std::string& record) {
+    if (!v.s.queue.empty()) {
+        record = std::move(v.s.queue.front());
+        v.s.queue.pop_front();
+        return static_cast<int>(record.size());
+    }
+    return txn_read_msg_timeout(v, timeout, record);
+}
+
+TxnCollecting::TxnCollecting(TxnVendor& v) : v_(v), was_(v.s.collecting) { v.s.collecting = true; }
+
+TxnCollecting::~TxnCollecting() {
+    v_.s.collecting = was_;
+    // What is still queued came out of turn: it is handled now, unless an
+    // outer collector still waits for its own answer among it.
+    if (!was_) txn_handle_msgs_on_queue(v_);
+}
+
 ReqResult txn_collect(TxnVendor& v, const std::string& id, const std::vector<std::string>& wanted, const char* what,
                       int first_wait, int next_wait, std::vector<std::string>& lines, std::string& reply) {
     const char* px = v.p.prefix;
     ReqResult result = ReqResult::Failed;
     int wait = first_wait;
+    bool cut = false;  // ended by an ERR or a stray id: the log and reply say so
     std::string rec;
-    while (txn_read_msg_timeout(v, wait, rec) > 0) {
-        std::string verb(txn_verb(rec));
-        bool want = std::find(wanted.begin(), wanted.end(), verb) != wanted.end();
-        if (verb == "ERR ") {
-            if (txn_id(rec) == id) {
-                VLOG_ERROR(0, "%s: %s was unsuccessful: [%s]", px, what, rec.c_str());
-                txn_parse_error(v, rec, reply);
-                strAppendFmt(reply, "%sPMS returned unsuccessful %s response: %s", v.p.error_text_to_reply ? "" : " ",
-                             what, rec.c_str());
-            } else {
-                VLOG_ERROR(0, "%s: ERR resp to %s, but wrong trans id [%s]", px, what, rec.c_str());
+    {
+        // A record of the PMS's own is handled on the spot; the answer records
+        // read while its reply went out are taken from the queue.
+        TxnCollecting collecting(v);
+        while (txn_next_record(v, wait, rec) > 0) {
+            std::string verb(txn_verb(rec));
+            bool want = std::find(wanted.begin(), wanted.end(), verb) != wanted.end();
+            if (verb == "ERR ") {
+                if (txn_id(rec) == id) {
+                    VLOG_ERROR(0, "%s: %s was unsuccessful: [%s]", px, what, rec.c_str());
+                    txn_parse_error(v, rec, reply);
+                    strAppendFmt(reply, "%sPMS returned unsuccessful %s response: %s",
+                                 v.p.error_text_to_reply ? "" : " ", what, rec.c_str());
+                } else {
+                    VLOG_ERROR(0, "%s: ERR resp to %s, but wrong trans id [%s]", px, what, rec.c_str());
+                }
+                cut = true;
+                break;
             }
-            return result;
+            if (!want) {
+                vendor_handle_data(rec);
+                continue;
+            }
+            if (txn_id(rec) != id) {
+                VLOG_ERROR(0, "%s: %s resp, but wrong trans id [%s]", px, what, rec.c_str());
+                cut = true;
+                break;
+            }
+            lines.push_back(rec.substr(std::min<size_t>(8, rec.size())));
+            result = ReqResult::Ok;
+            if (txn_is_last(rec)) break;
+            wait = next_wait;
         }
-        if (!want) {
-            vendor_handle_data(rec);
-            continue;
-        }
-        if (txn_id(rec) != id) {
-            VLOG_ERROR(0, "%s: %s resp, but wrong trans id [%s]", px, what, rec.c_str());
-            return result;
-        }
-        lines.push_back(rec.substr(std::min<size_t>(8, rec.size())));
-        result = ReqResult::Ok;
-        if (txn_is_last(rec)) break;
-        wait = next_wait;
     }
-    if (result != ReqResult::Ok && lines.empty() && reply.empty()) reply = "No reponse from PMS";
+    if (!cut && result != ReqResult::Ok && lines.empty() && reply.empty()) reply = "No reponse from PMS";
     return result;
 }

@@ -48,6 +48,24 @@ int txn_parse_error(TxnVendor& v, const std::string& record, std::string& reply)
 // The profile's text of an ERR code.
 std::string txn_error_text(const TxnProfile& p, int code);
 
+// The next record: the oldest queued one, else one read within `timeout`
+// seconds (as txn_read_msg_timeout).
+int txn_next_record(TxnVendor& v, int timeout, std::string& record);
+
+// Marks the link as collecting an answer while it lives; at its end the
+// records queued meanwhile are handled (by the outermost collector).
+class TxnCollecting {
+public:
+    explicit TxnCollecting(TxnVendor& v);
+    ~TxnCollecting();
+    TxnCollecting(const TxnCollecting&) = delete;
+    TxnCollecting& operator=(const TxnCollecting&) = delete;
+
+private:
+    TxnVendor& v_;
+    bool was_;
+};
+
 // A multi-record answer to request `id`: the text from position 8 of every
 // record whose verb is in `wanted` becomes a line. The first record is
 // awaited `first_wait` seconds, the others `next_wait`; the answer ends at a

@@ -64,6 +64,10 @@ struct TxnSettings {
 // Belongs to one link: reset at every start.
 struct TxnLinkState {
     std::deque<std::string> queue;  // records that arrived out of turn
+    // Set while a multi-record answer is collected: a reply sent meanwhile
+    // leaves what it read on the queue for the collector, which may be the
+    // rest of that answer.
+    bool collecting = false;
 };
 
 // Kept for the life of the daemon: what the status requests report.
