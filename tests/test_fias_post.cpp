@@ -73,6 +73,16 @@ protected:
         EXPECT_NE(posting->text("P#"), inquiry->text("P#"));  // a fresh number per record
         // A check-in arriving before the answer is handled on the way.
         pms_->sendRecord("GI|RN102|G#77|GNDoe|GA261201|GD261215|DA261208|TI101011|");
+        // Line noise before the answer does not end the wait for it: a charge
+        // given up on here would be posted a second time.
+        if (pms_->isSerial()) {
+            std::string garbled = pms_->frame("PA|P#1|ASNG|");
+            garbled.back() = static_cast<char>(garbled.back() ^ 0x55);
+            pms_->sendRaw(garbled);
+            EXPECT_EQ(pms_->readRaw(1, 2000), "\x15");  // NAK
+        } else {
+            pms_->sendRaw(std::string("noise\0\x03\x02\x03", 9));
+        }
         pms_->sendRecord("PA|P#" + posting->text("P#") + "|ASOK|DA261208|TI101012|");
         ASSERT_EQ(result.get(), 0) << reply;
         // The scan-and-post cycle marks the row.

@@ -174,7 +174,8 @@ private:
         if (!pause_) return false;
         const Pause& p = *pause_;
         bool done = p.what.empty()              ? false
-                    : p.what == "link"          ? protocol_->linkUp()
+                    // A silent or dead line would swallow what is sent: not up.
+                    : p.what == "link"          ? protocol_->linkUp() && !ctx_.faults().muted()
                     : p.what == "connect"       ? transport_.connected()
                                                 : ctx_.seenCount(p.what) > p.baseline;
         if (!done && Clock::now() >= p.until) {

@@ -16,6 +16,10 @@ static constexpr char kLogSrc[] = "vendors/fias/fias_frame";
 
 namespace {
 
+// Garbled records skipped while one answer is awaited; more end the wait.
+constexpr int kMaxGarbledInWait = 16;
+
+
 constexpr int kXoffSleep = 10;
 constexpr int kEnquiryTries = 3;
 constexpr const char* kTerminated =
@@ -55,6 +59,7 @@ constexpr FrameRules kSerialFrames{.lrc = true, .lrc_covers_etx = true, .lf_as_l
 
 int read_tcp(FiasVendor& v, IoWait timeout, std::string& body) {
     StxReader reader(kTcpFrames);
+    v.s.last_read_garbled = false;
     // Bytes before STX mean nothing on TCP and are dropped, a NUL included;
     // an ETX among them ends a record that never began.
     std::string stray;
@@ -72,16 +77,19 @@ int read_tcp(FiasVendor& v, IoWait timeout, std::string& body) {
                     continue;
                 }
                 VLOG_ERROR(0, "Malformed record - %s", stray.empty() ? "(null)" : stray.c_str());
+                v.s.last_read_garbled = true;
                 return -1;
             case StxReader::Result::Frame:
                 break;
             case StxReader::Result::BadLrc:
             case StxReader::Result::Overflow:
+                v.s.last_read_garbled = true;
                 return -1;
         }
         body = reader.body();
         if (body.empty()) {
             VLOG_ERROR(0, "Memory allocation error");
+            v.s.last_read_garbled = true;
             return -1;
         }
         v.s.fail_count = 0;
@@ -93,6 +101,7 @@ int read_tcp(FiasVendor& v, IoWait timeout, std::string& body) {
 
 int read_serial(FiasVendor& v, IoWait timeout, std::string& body) {
     StxReader reader(kSerialFrames);
+    v.s.last_read_garbled = false;
     for (;;) {
         const StxReader::Result r = reader.next(timeout);
         if (r == StxReader::Result::Failed) {
@@ -103,7 +112,10 @@ int read_serial(FiasVendor& v, IoWait timeout, std::string& body) {
             fias_count_failure(v, "read_msg timeout message");
             return 0;
         }
-        if (r == StxReader::Result::Overflow) return -1;
+        if (r == StxReader::Result::Overflow) {
+            v.s.last_read_garbled = true;
+            return -1;
+        }
         if (r == StxReader::Result::Control) {
             const char b = reader.control();
             if (b == ctl::ENQ) {
@@ -115,6 +127,7 @@ int read_serial(FiasVendor& v, IoWait timeout, std::string& body) {
                 VLOG_INFO("Recieved XOF.. PMS has resumed connection");
             } else if (!v.p.lenient_frame_wait) {
                 VLOG_ERROR(0, "PMS received unexpected link byte - %c", b);
+                v.s.last_read_garbled = true;
                 return -1;
             } else if (b == ctl::ACK) {
                 VLOG_INFO("Recieved ACK... not sure how to deal with this year, skipping");
@@ -132,6 +145,7 @@ int read_serial(FiasVendor& v, IoWait timeout, std::string& body) {
                       static_cast<char>(reader.expected_lrc()));
             write_byte(ctl::NAK);
             v.s.last_answer = ctl::NAK;
+            v.s.last_read_garbled = true;
             return -1;
         }
         write_byte(ctl::ACK);
@@ -338,8 +352,13 @@ int fias_drain(FiasVendor& v, const std::string& op, const char* what) {
 }
 
 bool fias_await(FiasVendor& v, std::initializer_list<std::string_view> types, std::string& answer) {
+    // Line noise does not end the wait: the answer may still follow it, and
+    // a posting answer given up on would be posted again.
+    int garbled = 0;
     for (;;) {
-        if (fias_read_response(v, answer) <= 0) return false;
+        const int n = fias_read_response(v, answer);
+        if (n < 0 && v.s.last_read_garbled && ++garbled <= kMaxGarbledInWait) continue;
+        if (n <= 0) return false;
         for (auto t : types)
             if (fias_is_type(answer, t)) return true;
         vendor_handle_data(answer);

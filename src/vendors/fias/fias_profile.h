@@ -211,6 +211,7 @@ struct FiasLinkState {
     int dbswap_flag = 0;           // a resync the PMS is sending
     bool night_audit = false;      // between the PMS's NS and NE
     int keepalive_timeouts = 0;    // keep-alives in a row left unanswered
+    bool last_read_garbled = false;  // the last failed read met line noise, not a broken link
 };
 
 // Kept for the life of the daemon: what the status requests report.
