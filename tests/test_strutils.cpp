@@ -1,3 +1,5 @@
+#include <arpa/inet.h>
+
 #include <gtest/gtest.h>
 
 #include "logcapture.h"
@@ -133,4 +135,13 @@ TEST(StrFormat, LongTexts) {
     std::string big(2000, 'z');
     EXPECT_EQ(strFormat("<%s>", big.c_str()), "<" + big + ">");
     EXPECT_EQ(strFormat("%d-%s", 5, "a"), "5-a");
+}
+
+TEST(StrDottedQuad, AsInetNtopWritesIt) {
+    for (uint32_t host : {0x00000000u, 0x7f000001u, 0x0a14630au, 0xc0a86401u, 0xffffffffu, 0x09630a64u}) {
+        in_addr a{htonl(host)};
+        char want[INET_ADDRSTRLEN];
+        ASSERT_NE(inet_ntop(AF_INET, &a, want, sizeof want), nullptr);
+        EXPECT_EQ(strDottedQuad(a.s_addr), want);
+    }
 }

@@ -15,6 +15,7 @@
 #include "io_gwy/server.h"
 #include "link.h"
 #include "platform/log.h"
+#include "utils/strutils.h"
 
 static constexpr char kLogSrc[] = "io_gwy/control_pool";
 
@@ -154,12 +155,10 @@ std::unique_ptr<Conn> acceptOne(int listen_fd) {
     }
     auto c = std::make_unique<Conn>();
     c->fd = fd;
-    char dotted[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);
-    c->peer = dotted;
+    c->peer = strDottedQuad(peer.sin_addr.s_addr);
     c->port = ntohs(peer.sin_port);
     c->deadline = Clock::now() + std::chrono::milliseconds(SVR_MESSAGE_TIMEOUT_MS);
-    VLOG_DEBUG(2, 0, "pms_service_GWY: Accepted client connection from %s:%d", dotted, c->port);
+    VLOG_DEBUG(2, 0, "pms_service_GWY: Accepted client connection from %s:%d", c->peer.c_str(), c->port);
     return c;
 }
 

@@ -32,7 +32,9 @@ ServerStatus g_status = SERVER_NONE;
 thread_local std::map<int, std::string*> g_capture;
 
 // "%02d" into a three-byte field: a value above 99 keeps its first two characters.
+// Every request and answer carries two of these, so the usual 0-99 skips printf.
 std::string code_text(int value) {
+    if (value >= 0 && value <= 99) return {static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
     char buf[3];
     snprintf(buf, sizeof buf, "%02d", value);
     return buf;

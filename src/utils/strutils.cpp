@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/log.h"
 
@@ -173,4 +174,19 @@ std::string strFormat(const char* fmt, ...) {
     std::optional<std::string> out = strVFormat(fmt, ap);
     va_end(ap);
     return out ? std::move(*out) : std::string();
+}
+
+std::string strDottedQuad(uint32_t network_order) {
+    unsigned char b[4];
+    memcpy(b, &network_order, sizeof b);
+    std::string out;
+    out.reserve(15);
+    for (int i = 0; i < 4; ++i) {
+        if (i) out.push_back('.');
+        const unsigned v = b[i];
+        if (v >= 100) out.push_back(static_cast<char>('0' + v / 100));
+        if (v >= 10) out.push_back(static_cast<char>('0' + v / 10 % 10));
+        out.push_back(static_cast<char>('0' + v % 10));
+    }
+    return out;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
@@ -37,6 +38,10 @@ bool strStripSpaces(std::string& text);
 std::optional<std::string> strTrimRight(std::string_view text);
 // "00:1a:2b:3c:4d:5e" -> "001a2b3c4d5e"; false (unchanged) unless 17 characters long.
 bool strRemoveColonsFromMAC(std::string& text);
+
+// An IPv4 address (network byte order) as inet_ntop writes it, without the
+// printf inside inet_ntop: every control connection needs one.
+std::string strDottedQuad(uint32_t network_order);
 
 // printf into a new std::string (no length limit; empty on a formatting error).
 std::string strFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
