@@ -49,6 +49,17 @@ bool postOne(VendorDescriptor& vendor, const PMSPostInfo& rec) {
     }
     VLOG_DEBUG(1, 1000, "pms_db_scan_and_post: Successful post amt[%0.2f], loc[%s], seq[%ld]",
                static_cast<double>(rec.charge), rec.room.c_str(), static_cast<long>(rec.db_seqno));
+    pms_charge_taken(rec);
+    return true;
+}
+
+int keepAlive(VendorDescriptor& vendor) {
+    return vendor.keep_alive ? vendor.keep_alive() : 0;
+}
+
+}  // namespace
+
+void pms_charge_taken(const PMSPostInfo& rec) {
     time_t now = time(nullptr);
     // Durable before the mark is tried: a daemon that dies between the two
     // marks the charge at its next start instead of posting it again.
@@ -63,14 +74,7 @@ bool postOne(VendorDescriptor& vendor, const PMSPostInfo& rec) {
                    billingStamp(now).c_str(), rec.room.c_str(), static_cast<double>(rec.charge),
                    rec.mac.c_str());
     g_last_post = now;
-    return true;
 }
-
-int keepAlive(VendorDescriptor& vendor) {
-    return vendor.keep_alive ? vendor.keep_alive() : 0;
-}
-
-}  // namespace
 
 void pms_db_scan_and_post() {
     // A real-time billing request answered between two postings must not

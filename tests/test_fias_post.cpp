@@ -320,3 +320,37 @@ TEST_F(FiasPost, ScanAndPostCycleMarksTheRowAndLogsBilling) {
     EXPECT_TRUE(log.contains("BILLING posted " + seq + " ")) << "no BILLING line";
     EXPECT_TRUE(log.contains(" 101 3.00 00:1a:2b:3c:4d:5e"));
 }
+
+TEST_F(FiasPost, LateOkMarksTheChargeWhoseWaitRanOut) {
+    begin(false, "PMSCOMMTIMEOUT=1\n");
+    g_vendor_id = VENDOR_MICROS_FIDELIO;
+    svr_setReady();
+    auto add = [this](const std::string& room) {
+        return db_->value(
+            "INSERT INTO session_info (ses_room_no, ses_reg_time_dt, ses_reg_expire_dt, ses_amount, ses_mac) VALUES "
+            "('" + room + "', now() - interval '1 hour', now(), 3.00, '00:1a:2b:3c:4d:5e') RETURNING ses_seq_no");
+    };
+    const std::string first = add("101"), second = add("102");
+    LogCapture log;
+    auto cycle = async([] { pms_db_scan_and_post(); });
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+    pms_->sendRecord("PL|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA300|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"));
+    const std::string late = fias_parse(pms_->lastBody())->text("P#");
+    // No answer within PMSCOMMTIMEOUT: the scan goes on to the next charge,
+    // and the PMS's OK for the first comes while it asks about the second.
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI102|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|", 8000)) << pms_->lastBody();
+    const std::string inquiry = fias_parse(pms_->lastBody())->text("P#");
+    pms_->sendRecord("PA|P#" + late + "|ASOK|DA261208|TI101012|");
+    pms_->sendRecord("PL|P#" + inquiry + "|DA261208|TI101010|RN102|G#56|GNJones|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#56|RN102|TA300|TI*|P#*|GNJones|WS001a2b3c4d5e|PTC|"));
+    pms_->sendRecord("PA|P#" + fias_parse(pms_->lastBody())->text("P#") + "|ASOK|DA261208|TI101013|");
+    cycle.get();
+    g_vendor_id = -1;
+    // Both are posted and marked once: the first is not offered again.
+    EXPECT_EQ(db_->value("SELECT string_agg(ses_posted_flag::text, ',' ORDER BY ses_seq_no) FROM session_info"), "1,1");
+    EXPECT_TRUE(log.contains("Late answer to the posting of charge seq[" + first + "] (P# " + late +
+                             "): OK; the PMS took it, marked posted"));
+    EXPECT_TRUE(log.contains("BILLING posted " + first + " ")) << "no BILLING line for the late one";
+    EXPECT_TRUE(log.contains("BILLING posted " + second + " "));
+}

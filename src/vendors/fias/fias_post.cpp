@@ -11,6 +11,7 @@
 #include "config.h"
 #include "db.h"
 #include "platform/log.h"
+#include "scan.h"
 #include "start_dir.h"
 #include "utils/strutils.h"
 #include "vendors/common/field_check.h"
@@ -197,12 +198,39 @@ bool answers_sent(const FiasRecord& rec, const Sent& sent) {
     return std::to_string(n) == sent.seq;
 }
 
+}  // namespace
+
+bool fias_take_late_answer(FiasVendor& v, const FiasRecord& rec) {
+    if (!v.s.unanswered || rec.type != "PA") return false;
+    // Only a numbered answer can be told apart from one to a later posting.
+    auto got = rec.get("P#");
+    if (!got || got->empty()) return false;
+    char* end = nullptr;
+    const long n = strtol(got->c_str(), &end, 10);
+    if (end == got->c_str() || *end != '\0' || std::to_string(n) != v.s.unanswered->seq) return false;
+    const PMSPostInfo post = std::move(v.s.unanswered->post);
+    v.s.unanswered.reset();
+    auto as = rec.get("AS");
+    if (!as || *as != "OK") {
+        VLOG_WARN(0, "Late answer to the posting of charge seq[%ld] (P# %s): %s; not posted",
+                  static_cast<long>(post.db_seqno), got->c_str(), as ? as->c_str() : "no status");
+        return true;
+    }
+    VLOG_WARN(0, "Late answer to the posting of charge seq[%ld] (P# %s): OK; the PMS took it, marked posted",
+              static_cast<long>(post.db_seqno), got->c_str());
+    pms_charge_taken(post);
+    return true;
+}
+
+namespace {
+
 // Sends a posting-side record numbered `seq` after draining pending input and
 // waits for one of `types`; nullopt with `error` set when nothing usable came
 // back.
 std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame, const Sent& sent,
                                          const std::string& op, const char* what,
-                                         std::initializer_list<std::string_view> types, std::string& error) {
+                                         std::initializer_list<std::string_view> types, std::string& error,
+                                         bool* unanswered = nullptr) {
     fias_drain(v, op, what);
     if (!fias_write_frame(v, frame)) {
         VLOG_ERROR(0, "Unable to send post message!");
@@ -214,6 +242,7 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
         if (!fias_await(v, types, answer)) {
             VLOG_ERROR(0, "%s", v.p.no_answer_text);
             error = v.p.no_answer_text;
+            if (unanswered) *unanswered = true;
             return std::nullopt;
         }
         auto rec = fias_parse(answer);
@@ -225,6 +254,7 @@ std::optional<FiasRecord> send_and_await(FiasVendor& v, const std::string& frame
         // A late answer to an earlier record whose wait ran out: its status
         // is not this record's.
         if (answers_sent(*rec, sent)) return rec;
+        if (fias_take_late_answer(v, *rec)) continue;
         if (rec->has("P#"))
             VLOG_WARN(0, "%s: answer '%s' is for P# %s, not %s; ignored", op.c_str(), answer.c_str(),
                       rec->text("P#").c_str(), sent.seq.c_str());
@@ -457,8 +487,13 @@ ReqResult fias_handle_post_charge(FiasVendor& v, const PMSPostInfo& post, std::s
         return ReqResult::Failed;
     }
 
-    auto rec = send_and_await(v, *frame, {values["P#"], post.room, guest_no}, op, "send PR or PS", {"PA"}, error);
-    if (!rec) return ReqResult::Failed;
+    bool unanswered = false;
+    auto rec = send_and_await(v, *frame, {values["P#"], post.room, guest_no}, op, "send PR or PS", {"PA"}, error,
+                              &unanswered);
+    if (!rec) {
+        if (unanswered) v.s.unanswered = FiasLatePosting{values["P#"], post};
+        return ReqResult::Failed;
+    }
     fias_note_record(v, "PA");
     auto as = rec->get("AS");
 

@@ -58,3 +58,8 @@ std::optional<PmsGuest> fias_guest_row(const FiasGuestFields& g);
 // True when the database can store every value (tag, text) of `what`;
 // otherwise logs the first field it cannot and returns false.
 bool fias_storable(std::initializer_list<std::pair<const char*, const std::string*>> fields, std::string_view what);
+
+// A PA that answers the last posting given up on (v.s.unanswered): an OK marks
+// that charge posted (the PMS took it), another status forgets it. True when
+// `rec` was that answer.
+bool fias_take_late_answer(FiasVendor& v, const FiasRecord& rec);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -205,6 +206,13 @@ struct FiasSettings {
 };
 
 // Belongs to one link: reset explicitly at every start (fias_reset_link).
+// A posting whose answer did not come before the wait ran out: the PMS may
+// still have taken it, and its late PA|ASOK marks it.
+struct FiasLatePosting {
+    std::string seq;  // the P# it went out with
+    PMSPostInfo post;
+};
+
 struct FiasLinkState {
     int last_answer = VENDOR_NAK;  // re-sent when the PMS sends ENQ
     int fail_count = 0;            // consecutive time-outs; above 10 closes the link
@@ -212,6 +220,7 @@ struct FiasLinkState {
     bool night_audit = false;      // between the PMS's NS and NE
     int keepalive_timeouts = 0;    // keep-alives in a row left unanswered
     bool last_read_garbled = false;  // the last failed read met line noise, not a broken link
+    std::optional<FiasLatePosting> unanswered;  // the last posting given up on
 };
 
 // Kept for the life of the daemon: what the status requests report.

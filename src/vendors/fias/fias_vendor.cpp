@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/fmt_text.h"
+#include "platform/log.h"
 #include "vendors/common/unserved.h"
 
 #include "db.h"
@@ -11,6 +12,8 @@
 #include "vendors/fias/fias_link.h"
 #include "vendors/fias/fias_post.h"
 #include "vendors/fias/fias_requests.h"
+
+static constexpr char kLogSrc[] = "vendor";
 
 namespace {
 
@@ -51,6 +54,13 @@ VendorDescriptor fias_descriptor(FiasVendor& v) {
         if (fn) h = [&v, fn](const std::string& body) { return fn(v, body); };
         d.commands.push_back({rec.code, std::move(h)});
     }
+    // A posting's answer that comes after its wait ran out.
+    d.commands.push_back({"PA", [&v](const std::string& body) {
+                              auto rec = fias_parse(body);
+                              if (rec && fias_take_late_answer(v, *rec)) return 1;
+                              VLOG_INFO("Unhandled message type 'PA'");
+                              return 0;
+                          }});
 
     VendorRequests& r = d.requests;
     // Room status and guest information come from the occupancy table.
