@@ -24,6 +24,7 @@ constexpr int kMaxEnquiries = 3;
 // After the interface opens the serial line it sets its line settings;
 // a link start sent in that moment could be flushed away.
 constexpr auto kSerialGrace = std::chrono::milliseconds(1000);
+constexpr auto kLsRepeat = std::chrono::seconds(10);  // an unanswered LS is sent again (serial line)
 
 std::string stamp(const char* tag_da = "DA", const char* tag_ti = "TI") {
     std::string da, ti;
@@ -92,6 +93,18 @@ public:
         if (start_at_ && Clock::now() >= *start_at_) {
             start_at_.reset();
             sendRecord("LS|" + stamp());
+            if (line_) repeat_ls_at_ = Clock::now() + kLsRepeat;
+        }
+        // On a serial line an LS can go unheard (the interface was waiting
+        // for an ACK of its own): a PMS asks again until the link is described.
+        if (repeat_ls_at_ && Clock::now() >= *repeat_ls_at_) {
+            if (link_up_ || ended_ || !ctx_.transport().connected()) {
+                repeat_ls_at_.reset();
+            } else if (!describing_ && !in_flight_ && queue_.empty()) {
+                sim_note("no link description since the LS: link start again");
+                sendRecord("LS|" + stamp());
+                repeat_ls_at_ = Clock::now() + kLsRepeat;
+            }
         }
         if (in_flight_ && Clock::now() >= deadline_) ackTimedOut();
     }
@@ -153,6 +166,7 @@ private:
         queue_.clear();
         in_flight_.reset();
         start_at_.reset();
+        repeat_ls_at_.reset();
         link_up_ = false;
         describing_ = false;
         night_audit_ = false;
@@ -505,6 +519,7 @@ private:
     Clock::time_point deadline_{};
     // Link life.
     std::optional<Clock::time_point> start_at_;
+    std::optional<Clock::time_point> repeat_ls_at_;  // serial line: LS again if nothing describes the link
     bool describing_ = false;
     int link_records_ = 0;
     bool link_up_ = false;
