@@ -24,7 +24,7 @@ bool g_stderr_may_break = true;  // a pipe or socket, whose reader can go
 std::vector<std::string> g_secrets;
 LogSink g_sink;
 
-std::string vformat(const char* fmt, va_list ap) {
+__attribute__((format(printf, 1, 0))) std::string vformat(const char* fmt, va_list ap) {
     return strVFormat(fmt, ap).value_or("(unformattable log line)");
 }
 

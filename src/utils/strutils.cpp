@@ -16,7 +16,7 @@ constexpr size_t kMaxFormatted = 65536;
 
 // nullopt on a formatting error or when the result would be kMaxFormatted
 // bytes or longer.
-std::optional<std::string> formatBounded(const char* fmt, va_list ap) {
+__attribute__((format(printf, 1, 0))) std::optional<std::string> formatBounded(const char* fmt, va_list ap) {
     std::optional<std::string> out = strVFormat(fmt, ap);
     if (out && out->size() >= kMaxFormatted) return std::nullopt;
     return out;
