@@ -354,3 +354,27 @@ TEST_F(FiasPost, LateOkMarksTheChargeWhoseWaitRanOut) {
     EXPECT_TRUE(log.contains("BILLING posted " + first + " ")) << "no BILLING line for the late one";
     EXPECT_TRUE(log.contains("BILLING posted " + second + " "));
 }
+
+TEST_F(FiasPost, FrameOfThePmsInTheAckWaitDoesNotSendThePostingAgain) {
+    begin(true);
+    PMSPostInfo p = charge("101", 7);
+    std::string reply;
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+    pms_->sendRecord("PL|P#" + fias_parse(pms_->lastBody())->text("P#") +
+                     "|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    // Left unacknowledged: the PMS sends a check-in of its own first, then
+    // the ACK of the posting.
+    auto posting = pms_->readRecord(5000, 0);
+    ASSERT_TRUE(posting && FiasPeer::matches("PR|DA*|G#55|RN101|TA700|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|", *posting))
+        << posting.value_or("(none)");
+    pms_->sendRecord("GI|RN102|G#77|GNDoe|GA261201|GD261215|DA261208|TI101011|", false);
+    pms_->sendRaw("\x06");
+    // The check-in is refused with NAK, to come again; the posting is not sent again.
+    EXPECT_EQ(pms_->readRaw(1, 3000), "\x15");
+    EXPECT_EQ(pms_->sendRecord("GI|RN102|G#77|GNDoe|GA261201|GD261215|DA261208|TI101011|"), '\x06');
+    pms_->sendRecord("PA|P#" + fias_parse(*posting)->text("P#") + "|ASOK|DA261208|TI101012|");
+    EXPECT_EQ(result.get(), 0) << reply;
+    EXPECT_TRUE(pms_->quiet(1500));
+    EXPECT_EQ(db_->value("SELECT pms_name_last FROM pms_guests WHERE pms_room = '102'"), "Doe");
+}

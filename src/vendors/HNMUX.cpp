@@ -60,7 +60,6 @@ const FiasProfile kHnmuxProfile = {
     .out_of_place_a = "Out-of-place message found.. trying to handle '%s'",
     .out_of_place_b = "Out-of-place message found.. trying to handle '%s'",
     .lenient_frame_wait = true,
-    .stx_in_ack_wait_naks = true,
     .reads_resort_fee = true,
     .checkin_marks_guest_stale = true,
     .folio_out_of_order = "Recieved record out of order from PMS during folio transfer - %s",
