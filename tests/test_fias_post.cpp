@@ -355,7 +355,7 @@ TEST_F(FiasPost, LateOkMarksTheChargeWhoseWaitRanOut) {
     EXPECT_TRUE(log.contains("BILLING posted " + second + " "));
 }
 
-TEST_F(FiasPost, FrameOfThePmsInTheAckWaitDoesNotSendThePostingAgain) {
+TEST_F(FiasPost, NoiseOrAPmsFrameInTheAckWaitDoesNotSendThePostingAgain) {
     begin(true);
     PMSPostInfo p = charge("101", 7);
     std::string reply;
@@ -363,11 +363,12 @@ TEST_F(FiasPost, FrameOfThePmsInTheAckWaitDoesNotSendThePostingAgain) {
     ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
     pms_->sendRecord("PL|P#" + fias_parse(pms_->lastBody())->text("P#") +
                      "|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
-    // Left unacknowledged: the PMS sends a check-in of its own first, then
-    // the ACK of the posting.
+    // Left unacknowledged: line noise and a check-in of the PMS's own come
+    // first, then the ACK of the posting.
     auto posting = pms_->readRecord(5000, 0);
     ASSERT_TRUE(posting && FiasPeer::matches("PR|DA*|G#55|RN101|TA700|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|", *posting))
         << posting.value_or("(none)");
+    pms_->sendRaw(std::string("\0\0\xff noise\r\n", 10));
     pms_->sendRecord("GI|RN102|G#77|GNDoe|GA261201|GD261215|DA261208|TI101011|", false);
     pms_->sendRaw("\x06");
     // The check-in is refused with NAK, to come again; the posting is not sent again.

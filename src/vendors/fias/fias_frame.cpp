@@ -157,6 +157,43 @@ int read_serial(FiasVendor& v, IoWait timeout, std::string& body) {
     }
 }
 
+// Noise bytes skipped while one answer byte is awaited; past them the next
+// byte is taken as it is.
+constexpr int kMaxNoiseInAckWait = 512;
+// Seconds for the rest of a PMS frame that began in an ACK wait.
+constexpr int kFrameInAckWait = 10;
+
+// The PMS's answer to a frame we sent: ACK, NAK, XON or XOFF (1), nothing
+// before the time-out (0) or an error (-1). Noise is not an answer: it is
+// skipped. An ENQ of the PMS's is answered with our last answer. A frame the
+// PMS begins (when the profile says so) is read and refused with NAK, so that
+// the PMS sends it again, and the wait goes on: taken for noise, its bytes
+// made us send our record again, and the PMS took it twice.
+int answer_byte(FiasVendor& v, IoWait timeout, char& b) {
+    for (int noise = 0;; ++noise) {
+        const int r = read_byte(timeout, b);
+        if (r <= 0) return r;
+        if (b == ctl::ACK || b == ctl::NAK || b == ctl::XON || b == ctl::XOFF || noise >= kMaxNoiseInAckWait)
+            return 1;
+        if (b == ctl::ENQ) {
+            write_byte(static_cast<char>(v.s.last_answer));
+        } else if (b == ctl::STX && v.p.stx_in_ack_wait_naks) {
+            VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected STX while looking for ACK", v.p.prefix);
+            StxReader reader(kSerialFrames);
+            reader.take(ctl::STX);
+            StxReader::Result fr;
+            do fr = reader.next(kFrameInAckWait); while (fr == StxReader::Result::Control);
+            if (fr == StxReader::Result::Failed) return -1;
+            if (fr == StxReader::Result::Frame || fr == StxReader::Result::BadLrc)
+                VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected [%s], sending a NAK", v.p.prefix,
+                           std::string(reader.body()).c_str());
+            write_byte(ctl::NAK);
+        } else if (b == ctl::STX) {
+            return 1;
+        }
+    }
+}
+
 // Outcome of the enquiry tries after an unanswered or garbled frame.
 enum class Enquiry { Acked, Failed, Resend };
 
@@ -164,7 +201,7 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
     for (int i = 0; i < kEnquiryTries; ++i) {
         write_byte(ctl::ENQ);
         char b = 0;
-        int n = read_byte(-1, b);
+        int n = answer_byte(v, -1, b);
         if (n < 0) {
             VLOG_DEBUG(2, 0, "Error while receiving ENQ response");
             return Enquiry::Failed;
@@ -193,40 +230,6 @@ Enquiry enquire(FiasVendor& v, bool counts_timeouts) {
     return Enquiry::Resend;
 }
 
-// An STX where an ACK was awaited: the PMS has begun a frame of its own.
-// It is read and dropped, and the byte after it decides: an ACK (for our
-// frame) is answered NAK, so that the PMS repeats its frame, and the send
-// is done; anything else is a failed attempt.
-enum class AfterStx { Acked, Failed };
-
-AfterStx pms_frame_in_ack_wait(FiasVendor& v) {
-    constexpr int kWait = 10;
-    const char* pre = v.p.prefix;
-    VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected STX while looking for ACK", pre);
-    StxReader reader(kSerialFrames);
-    reader.take(ctl::STX);
-    for (;;) {
-        const StxReader::Result r = reader.next(kWait);
-        if (r == StxReader::Result::Control) continue;
-        if (r == StxReader::Result::Frame || r == StxReader::Result::BadLrc)
-            VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected [%s]", pre, std::string(reader.body()).c_str());
-        break;
-    }
-    char b = 0;
-    if (read_byte(kWait, b) <= 0) {
-        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: after unexpected we timed out", pre);
-        return AfterStx::Failed;
-    }
-    if (b == ctl::ACK) {
-        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: after unexpected we got [%c/%d]", pre, b, static_cast<int>(b));
-        VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: got ACK, send NAK", pre);
-        write_byte(ctl::NAK);
-        return AfterStx::Acked;
-    }
-    VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: got something, sending a NAK", pre);
-    write_byte(ctl::NAK);
-    return AfterStx::Failed;
-}
 
 }  // namespace
 
@@ -278,7 +281,7 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
             return 0;
         }
         char b = 0;
-        int r = read_byte(-1, b);
+        int r = answer_byte(v, -1, b);
         if (r < 0) {
             VLOG_DEBUG(2, 0, "Error while checking for ACK");
             return 0;
@@ -300,9 +303,6 @@ int fias_write_frame(FiasVendor& v, std::string_view frame) {
             sleep(kXoffSleep);
             n = 1;
         } else if (b == ctl::XON) {
-            ++n;
-        } else if (b == ctl::STX && v.p.stx_in_ack_wait_naks) {
-            if (pms_frame_in_ack_wait(v) == AfterStx::Acked) return 1;
             ++n;
         } else {
             VLOG_WARN(0, "Received unexpected data.. expected '%c', got '%c' - Sending ENQ", ctl::ACK, b);
