@@ -18,15 +18,10 @@ import tempfile
 import threading
 import time
 
+from daemon_env import fd_count, free_port, status_kb, write_config
+
 CLK = os.sysconf("SC_CLK_TCK")
 
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def cpu_seconds(pid):
@@ -35,16 +30,6 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / CLK
 
 
-def status_kb(pid, key):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith(key + ":"):
-                return int(line.split()[1])
-    return 0
-
-
-def fd_count(pid):
-    return len(os.listdir(f"/proc/{pid}/fd"))
 
 
 def load():
@@ -158,16 +143,9 @@ class Bench:
                               "--hotel", self.a.hotel], "pmssim.out")
             where = self.wait_text("pmssim.out", r"-- listening on 127\.0\.0\.1:(\d+)").group(1)
         self.ctl_port = free_port()
-        vip = os.path.join(self.dir, "vip.cfg")
-        with open(vip, "w") as f:
-            f.write("".join(f"{i} 100\n" for i in range(1, 11)))
-        cfg = os.path.join(self.dir, "vornpms.cfg")
-        with open(cfg, "w") as f:
-            f.write(f"DBNAME={self.db}\nDBUSER={os.environ.get('PGUSER', 'postgres')}\nDBPASS=x\n"
-                    f"DBHOST={os.environ['PGHOST']}\nDBPORT={os.environ['PGPORT']}\nPSI_NO=0\n"
-                    f"CONTROLPORT={self.ctl_port}\nCONTROLADDR=127.0.0.1\nVENDOR={vendor}\n"
-                    f"PMSCOMMTYPE=TCP\nPMSCOMMOPTS=127.0.0.1|{where}\nPMSCOMMTIMEOUT=5\nPOSTDELAY=3600\n"
-                    f"POST_EXPIRED=1\nLINKLOGFILE={self.dir}/link.log\nVIPFILE={vip}\n{extra}")
+        cfg = write_config(self.dir, self.db, self.ctl_port, vendor,
+                           f"PMSCOMMTYPE=TCP\nPMSCOMMOPTS=127.0.0.1|{where}\n",
+                           f"PMSCOMMTIMEOUT=5\nPOSTDELAY=3600\nPOST_EXPIRED=1\n{extra}")
         d = self.spawn([self.a.daemon, "-D", "-c", cfg, "-L", os.path.join(self.dir, "vornpms.lock")], "daemon.out")
         deadline = time.time() + 30
         while time.time() < deadline:
