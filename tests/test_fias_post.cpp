@@ -379,3 +379,28 @@ TEST_F(FiasPost, NoiseOrAPmsFrameInTheAckWaitDoesNotSendThePostingAgain) {
     EXPECT_TRUE(pms_->quiet(1500));
     EXPECT_EQ(db_->value("SELECT pms_name_last FROM pms_guests WHERE pms_room = '102'"), "Doe");
 }
+
+TEST_F(FiasPost, AnswerThatComesWithARestartOfTheLinkIsNotLost) {
+    begin(true);
+    PMSPostInfo p = charge("101", 8);
+    std::string reply;
+    auto result = post(p, reply);
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+    pms_->sendRecord("PL|P#" + fias_parse(pms_->lastBody())->text("P#") +
+                     "|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA800|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"));
+    const std::string seq = fias_parse(pms_->lastBody())->text("P#");
+    // The PMS starts the link again and sends the posting's answer right
+    // behind its LS: the daemon describes the link inside the wait for the
+    // answer, and the answer read on the way is kept for that wait.
+    pms_->sendRecord("LS|DA261208|TI101011|");
+    pms_->sendRecord("PA|P#" + seq + "|ASOK|DA261208|TI101012|");
+    for (int i = 0; i < 40; ++i) {
+        auto rec = pms_->readRecord();
+        ASSERT_TRUE(rec) << "link description not ended by LA";
+        if (rec->rfind("LA|", 0) == 0) break;
+    }
+    pms_->sendRecord("LA|DA261208|TI101013|");
+    EXPECT_EQ(result.get(), 0) << reply;
+    EXPECT_TRUE(pms_->quiet(1000));
+}

@@ -351,11 +351,27 @@ int fias_drain(FiasVendor& v, const std::string& op, const char* what) {
     return drained;
 }
 
+bool fias_keep_answer(FiasVendor& v, const std::string& record) {
+    constexpr size_t kMaxKept = 8;
+    if (!fias_is_type(record, "PA") && !fias_is_type(record, "PL")) return false;
+    if (v.s.kept_answers.size() >= kMaxKept) v.s.kept_answers.pop_front();
+    v.s.kept_answers.push_back(record);
+    VLOG_INFO("%s: answer kept for the wait it belongs to: '%s'", v.p.prefix, record.c_str());
+    return true;
+}
+
 bool fias_await(FiasVendor& v, std::initializer_list<std::string_view> types, std::string& answer) {
     // Line noise does not end the wait: the answer may still follow it, and
     // a posting answer given up on would be posted again.
     int garbled = 0;
     for (;;) {
+        if (!v.s.kept_answers.empty()) {
+            answer = std::move(v.s.kept_answers.front());
+            v.s.kept_answers.pop_front();
+            for (auto t : types)
+                if (fias_is_type(answer, t)) return true;
+            continue;
+        }
         const int n = fias_read_response(v, answer);
         if (n < 0 && v.s.last_read_garbled && ++garbled <= kMaxGarbledInWait) continue;
         if (n <= 0) return false;

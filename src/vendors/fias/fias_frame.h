@@ -44,6 +44,11 @@ std::optional<std::string> fias_stamped_frame(
 // mesg on pipe". Returns the number of records drained.
 int fias_drain(FiasVendor& v, const std::string& op, const char* what);
 
+// An answer (PL or PA) read where it was not awaited, while the PMS started
+// the link again inside the wait for it: kept (the last 8) for fias_await.
+// False for any other record.
+bool fias_keep_answer(FiasVendor& v, const std::string& record);
+
 // Reads answers until one of `types` arrives (true, `answer` set); other
 // records are dispatched. false when a read times out or fails.
 bool fias_await(FiasVendor& v, std::initializer_list<std::string_view> types, std::string& answer);

@@ -260,6 +260,7 @@ int fias_describe_link(FiasVendor& v) {
         VLOG_DEBUG(4, 0, "%s_describe_link: read flush aa", pre);
         while (fias_read_flush(v, rec) > 0) {
             VLOG_INFO("%s_describe_link - trying to send LD but found mesg on pipe '%s'", pre, rec.c_str());
+            if (fias_keep_answer(v, rec)) continue;
             VLOG_DEBUG(3, 0, "%s_describe_link: throwing away [%s]", pre, rec.c_str());
             VLOG_DEBUG(4, 0, "%s_describe_link: read flush b", pre);
         }
@@ -285,6 +286,7 @@ int fias_describe_link(FiasVendor& v) {
         return 0;
     }
     if (fias_is_type(rec, "LA")) return fias_cmd_linkalive(v, rec);
+    fias_keep_answer(v, rec);
     return 1;
 }
 

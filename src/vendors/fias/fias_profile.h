@@ -6,6 +6,7 @@
 
 #include <array>
 #include <ctime>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -223,6 +224,9 @@ struct FiasLinkState {
     int keepalive_timeouts = 0;    // keep-alives in a row left unanswered
     bool last_read_garbled = false;  // the last failed read met line noise, not a broken link
     std::optional<FiasLatePosting> unanswered;  // the last posting given up on
+    // Answers (PL, PA) read while the PMS started the link again inside the
+    // wait for one of them: the wait takes them before it reads the line.
+    std::deque<std::string> kept_answers;
 };
 
 // Kept for the life of the daemon: what the status requests report.
