@@ -52,6 +52,12 @@ protected:
         p.type = PMS_POST_TYPE_STANDARD;
         return p;
     }
+    // The room inquiry for room 101, answered with guest 55 (Smith).
+    void answerInquiry() {
+        ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
+        pms_->sendRecord("PL|P#" + fias_parse(pms_->lastBody())->text("P#") +
+                         "|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    }
     auto post(const PMSPostInfo& p, std::string& reply) {
         return async([&p, &reply] { return vendor_current()->post_charge(p, reply); });
     }
@@ -360,9 +366,7 @@ TEST_F(FiasPost, NoiseOrAPmsFrameInTheAckWaitDoesNotSendThePostingAgain) {
     PMSPostInfo p = charge("101", 7);
     std::string reply;
     auto result = post(p, reply);
-    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
-    pms_->sendRecord("PL|P#" + fias_parse(pms_->lastBody())->text("P#") +
-                     "|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_NO_FATAL_FAILURE(answerInquiry());
     // Left unacknowledged: line noise and a check-in of the PMS's own come
     // first, then the ACK of the posting.
     auto posting = pms_->readRecord(5000, 0);
@@ -385,9 +389,7 @@ TEST_F(FiasPost, AnswerThatComesWithARestartOfTheLinkIsNotLost) {
     PMSPostInfo p = charge("101", 8);
     std::string reply;
     auto result = post(p, reply);
-    ASSERT_TRUE(pms_->expectRecord("PR|DA*|PI101|TI*|P#*|SO123|WS001a2b3c4d5e|IDELI|")) << pms_->lastBody();
-    pms_->sendRecord("PL|P#" + fias_parse(pms_->lastBody())->text("P#") +
-                     "|DA261208|TI101010|RN101|G#55|GNSmith|GA261201|GD261215|");
+    ASSERT_NO_FATAL_FAILURE(answerInquiry());
     ASSERT_TRUE(pms_->expectRecord("PR|DA*|G#55|RN101|TA800|TI*|P#*|GNSmith|WS001a2b3c4d5e|PTC|"));
     const std::string seq = fias_parse(pms_->lastBody())->text("P#");
     // The PMS starts the link again and sends the posting's answer right

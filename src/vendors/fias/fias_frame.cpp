@@ -166,7 +166,7 @@ constexpr int kFrameInAckWait = 10;
 // The PMS's answer to a frame we sent: ACK, NAK, XON or XOFF (1), nothing
 // before the time-out (0) or an error (-1). Noise is not an answer: it is
 // skipped. An ENQ of the PMS's is answered with our last answer. A frame the
-// PMS begins (when the profile says so) is read and refused with NAK, so that
+// PMS begins is read and refused with NAK, so that
 // the PMS sends it again, and the wait goes on: taken for noise, its bytes
 // made us send our record again, and the PMS took it twice.
 int answer_byte(FiasVendor& v, IoWait timeout, char& b) {
@@ -177,7 +177,7 @@ int answer_byte(FiasVendor& v, IoWait timeout, char& b) {
             return 1;
         if (b == ctl::ENQ) {
             write_byte(static_cast<char>(v.s.last_answer));
-        } else if (b == ctl::STX && v.p.stx_in_ack_wait_naks) {
+        } else if (b == ctl::STX) {
             VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected STX while looking for ACK", v.p.prefix);
             StxReader reader(kSerialFrames);
             reader.take(ctl::STX);
@@ -188,8 +188,6 @@ int answer_byte(FiasVendor& v, IoWait timeout, char& b) {
                 VLOG_DEBUG(3, 0, "%s_write_msg_has_lrc: unexpected [%s], sending a NAK", v.p.prefix,
                            std::string(reader.body()).c_str());
             write_byte(ctl::NAK);
-        } else if (b == ctl::STX) {
-            return 1;
         }
     }
 }

@@ -168,11 +168,6 @@ struct FiasProfile {
     // Waiting for STX: ENQ is answered NAK whatever was last answered, and a
     // stray byte is logged and skipped instead of failing the read.
     bool lenient_frame_wait = false;
-    // Waiting for an ACK: an STX starts a frame of the PMS's own, which is
-    // read, dropped and answered NAK so that the PMS sends it again. Every
-    // vendor does so: taking the frame's bytes one by one for garbage sent
-    // our record again, and the PMS took a posting up to four times.
-    bool stx_in_ack_wait_naks = true;
     // Posting: the guest number comes from the charge, else the room's last
     // occupant, else the inquiry; with none, POSTNULLGUEST or USE_PS_POST
     // post the full charge anyway.
