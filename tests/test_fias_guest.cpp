@@ -71,6 +71,12 @@ TEST_F(FiasGuest, CheckInAndCheckOutOfOneGuestOrTheRoom) {
 
     ASSERT_EQ(receive("GI|RN101|G#56|GNSmith|GFJane|GA261201|GD261215|DA261201|TI120100|"), 1);
     announcement();
+    // The same check-in again (its ACK was lost) changes the guest, not adds him.
+    ASSERT_EQ(receive("GI|RN101|G#56|GNSmith|GFJanet|GA261201|GD261215|DA261201|TI120100|"), 1);
+    EXPECT_EQ(announcement().code, MCAST_GUEST_CHANGE);
+    EXPECT_EQ(current("101"), "55,56");
+    EXPECT_EQ(db_->value("SELECT pms_name_first FROM pms_guests WHERE pms_guest_no = '56' AND pms_is_stale = 0"),
+              "Janet");
     std::string s55 = session("101", "55"), s56 = session("101", "56");
 
     // A sharer checks out alone; the guest's session ends now.

@@ -65,7 +65,14 @@ int fias_cmd_guest_checkin(FiasVendor& v, const std::string& body) {
     GuestRecord r = collect(v, *rec);
     auto row = fias_guest_row(r.g);
     if (!row) return 0;
-    if (r.swap || v.p.checkin_marks_guest_stale) db_pms_guests_mark_guest_stale(r.g.room, r.g.guest_no, 1);
+    if (r.swap || v.p.checkin_marks_guest_stale) {
+        db_pms_guests_mark_guest_stale(r.g.room, r.g.guest_no, 1);
+    } else if (!r.g.guest_no.empty() && db_find_guest_in_room(r.g.room, r.g.guest_no) == 1) {
+        // The PMS sends a check-in again when our ACK was lost to a link
+        // fault; a second current row of the same guest would double him.
+        VLOG_INFO("Guest '%s' already in room '%s', treating GI as GC", r.g.guest_no.c_str(), r.g.room.c_str());
+        return db_pms_guests_update(*row);
+    }
     return db_pms_guests_add(*row);
 }
 
