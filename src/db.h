@@ -28,6 +28,12 @@ int db_disconnect();
 PGconn* db_handle();
 // 0 when usable, -1 when lost and the one reset failed.
 int db_check_connection(PGconn* conn);
+// The idle connection's socket for the main loop's wait, -1 when there is
+// no usable connection.
+int db_idle_fd();
+// What that wait saw on it: input is read at once (a server going away says
+// so), and a quiet socket spares the next statement its own look.
+void db_idle_seen(bool readable);
 // The daemon's connection exists and answers (after a reset when it had dropped).
 bool db_available();
 // A connection was made and is unreachable now, even after a reset.

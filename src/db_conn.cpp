@@ -3,6 +3,7 @@
 #include <poll.h>
 #include "db_settings.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <set>
 #include <vector>
@@ -22,6 +23,11 @@ DbConn g_conn;
 // Statements prepared on the current connection. A new connection or a reset
 // has none: they are prepared again on first use.
 std::set<std::string> g_prepared;
+
+// Until this moment the main loop's own wait has shown the idle connection
+// quiet, so the next statement need not look for a farewell itself.
+std::chrono::steady_clock::time_point g_quiet_until{};
+constexpr auto kQuietFor = std::chrono::milliseconds(2);
 
 DbResult finish_query(DbResult res, int64_t* rows, int64_t* fields);
 long finish_command(DbResult res);
@@ -96,8 +102,13 @@ int db_disconnect() {
 int db_check_connection(PGconn* conn) {
     if (conn == nullptr) return -1;
     // Every statement: a server restarted a moment after its last answer
-    // must still be noticed before the statement, not by its failure.
-    drain_idle_input(conn);
+    // must still be noticed before the statement, not by its failure. The
+    // main loop's wait watches the idle connection too; right after it found
+    // nothing there, one statement goes without the extra look.
+    if (conn == g_conn.get() && std::chrono::steady_clock::now() < g_quiet_until)
+        g_quiet_until = {};
+    else
+        drain_idle_input(conn);
     if (PQstatus(conn) == CONNECTION_OK) return 0;
     VLOG_INFO("DB connection lost, resetting");
     if (conn == g_conn.get()) forget_session();
@@ -105,6 +116,21 @@ int db_check_connection(PGconn* conn) {
     if (PQstatus(conn) == CONNECTION_OK) return 0;
     VLOG_ERROR(452, "Could not reset DB connection");
     return -1;
+}
+
+int db_idle_fd() {
+    PGconn* conn = g_conn.get();
+    return conn && PQstatus(conn) == CONNECTION_OK ? PQsocket(conn) : -1;
+}
+
+void db_idle_seen(bool readable) {
+    if (!g_conn) return;
+    if (readable) {
+        g_quiet_until = {};
+        drain_idle_input(g_conn.get());
+    } else {
+        g_quiet_until = std::chrono::steady_clock::now() + kQuietFor;
+    }
 }
 
 bool db_available() { return g_conn && db_check_connection(g_conn.get()) == 0; }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "db.h"
 #include "io_gwy/control_pool.h"
 #include "io_pms/io_common.h"
 #include "link.h"
@@ -40,6 +41,7 @@ struct WaitSet {
     std::vector<pollfd> fds;
     bool has_link = false;
     size_t signal_at = 0;
+    size_t db_at = SIZE_MAX;   // the idle database connection, when there is one
 };
 
 void buildWaitSet(WaitSet& w, bool first) {
@@ -59,6 +61,12 @@ void buildWaitSet(WaitSet& w, bool first) {
         else
             VLOG_DEBUG(4, 1000, "pms_execute: pms_fd_server <= 0, this may have caused a segfault");
     }
+    // A database server that goes away says so on the idle connection.
+    w.db_at = SIZE_MAX;
+    if (int db = db_idle_fd(); db >= 0) {
+        w.db_at = w.fds.size();
+        w.fds.push_back({db, POLLIN, 0});
+    }
     // Signals end the wait through this pipe (also one that arrives just
     // before the wait is entered).
     w.signal_at = w.fds.size();
@@ -68,6 +76,12 @@ void buildWaitSet(WaitSet& w, bool first) {
 
 bool linkReady(const WaitSet& w) { return w.has_link && w.fds[0].revents != 0; }
 bool signalReady(const WaitSet& w) { return w.fds[w.signal_at].fd >= 0 && w.fds[w.signal_at].revents != 0; }
+// Whether poll reported the listening socket (absent when the pool is full).
+SvrAccept acceptFrom(const WaitSet& w) {
+    for (size_t i = w.signal_at + 1; i < w.fds.size(); ++i)
+        if (w.fds[i].fd == pms_fd_server) return w.fds[i].revents != 0 ? SvrAccept::One : SvrAccept::None;
+    return SvrAccept::None;
+}
 bool controlReady(const WaitSet& w) {
     return std::any_of(w.fds.begin() + static_cast<long>(w.signal_at) + 1, w.fds.end(),
                        [](const pollfd& p) { return p.revents != 0; });
@@ -134,6 +148,7 @@ int pms_execute(unsigned postdelay) {
             if (w.fds[0].revents == 0) ++n;
             w.fds[0].revents |= POLLIN;
         }
+        if (n >= 0 && w.db_at != SIZE_MAX) db_idle_seen(w.fds[w.db_at].revents != 0);
         if (n == 0 && (wake < deadline || control_due < deadline) && Clock::now() < deadline) {
             // Woken for the keep-alive (sent below) or a control deadline.
             pms_service_GWY();
@@ -150,7 +165,8 @@ int pms_execute(unsigned postdelay) {
             // still there.
             bool link = linkReady(w);
             if (controlReady(w)) {
-                pms_service_GWY();
+                VLOG_DEBUG(2, 1000, "pms_service_GWY: enter");
+                svr_servePending(pms_fd_server, SvrLink::Free, acceptFrom(w));
                 link = link && stillReadable(w.fds[0].fd);
             }
             if (link && pms_fd_client > 0 && vendor_traits().waits_on_link) {

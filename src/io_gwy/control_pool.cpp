@@ -172,9 +172,10 @@ short eventsOf(const Conn& c) {
 
 }  // namespace
 
-void svr_servePending(int listen_fd, SvrLink link) {
+void svr_servePending(int listen_fd, SvrLink link, SvrAccept accept) {
     ++g_depth;
-    while (listen_fd >= 0 && g_conns.size() < kMaxConnections) {
+    const size_t most = accept == SvrAccept::UntilEmpty ? kMaxConnections : accept == SvrAccept::One ? 1 : 0;
+    for (size_t n = 0; n < most && listen_fd >= 0 && g_conns.size() < kMaxConnections; ++n) {
         auto c = acceptOne(listen_fd);
         if (!c) break;
         g_conns.push_back(std::move(c));

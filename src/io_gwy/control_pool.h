@@ -25,9 +25,18 @@ enum class SvrLink {
     Busy,  // inside an exchange: requests that need the link wait
 };
 
+// How many connections to accept first. A caller whose poll just reported
+// the listening socket accepts one: the next poll reports any other, and an
+// accept that finds none is a system call wasted on every request.
+enum class SvrAccept {
+    UntilEmpty,  // all that wait (nobody polled the listening socket)
+    One,         // poll reported it readable
+    None,        // poll reported it quiet
+};
+
 // Accepts what is waiting on `listen_fd` and moves every connection on as far
 // as it goes without blocking.
-void svr_servePending(int listen_fd, SvrLink link);
+void svr_servePending(int listen_fd, SvrLink link, SvrAccept accept = SvrAccept::UntilEmpty);
 // Appends the descriptors to wait on: the listening socket for new
 // connections, each connection for reading or for writing its answer.
 void svr_pendingFds(int listen_fd, std::vector<pollfd>& fds);
