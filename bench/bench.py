@@ -202,6 +202,39 @@ class Bench:
         self.stop(d)
         self.stop(sim)
 
+    def traced_calls(self, pid, port, clients, requests):
+        """System calls the process makes per room-status request,
+        counted by strace attached for one run of requests."""
+        out = os.path.join(self.dir, f"strace.{pid}")
+        tr = subprocess.Popen(["strace", "-c", "-f", "-q", "-o", out, "-p", str(pid)], stderr=subprocess.DEVNULL)
+        time.sleep(0.5)  # strace attaches asynchronously
+        self.load_run(port, clients, requests)
+        tr.send_signal(signal.SIGINT)
+        tr.wait(30)
+        with open(out) as f:
+            text = f.read()
+        # One row per call: "% time, seconds, usecs/call, calls, [errors,] name".
+        calls = sum(int(f[3]) for f in (ln.split() for ln in text.splitlines())
+                    if len(f) >= 5 and f[-1] != "total" and f[3].isdigit())
+        return calls / requests
+
+    def syscalls(self):
+        if not shutil.which("strace"):
+            raise RuntimeError("the syscalls path needs strace")
+        self.fresh_db()
+        d, sim = self.start_daemon("Agilysys 2-way")
+        ref_port = free_port()
+        ref = self.spawn([self.a.ref_room, str(ref_port), "0"], "ref_room.out", env=self.env())
+        self.wait_text("ref_room.out", "listening")
+        n = min(self.a.requests, 2000)
+        for clients in (1, 4):
+            for who, pid, port in (("daemon", d.pid, self.ctl_port), ("C", ref.pid, ref_port)):
+                self.record(f"room status, {clients} client(s): system calls per request, {who}",
+                            self.traced_calls(pid, port, clients, n))
+        self.stop(ref)
+        self.stop(d)
+        self.stop(sim)
+
     def billing(self):
         for rows in self.a.rows:
             for asynchronous in (False, True):
@@ -313,13 +346,14 @@ def main():
     ap.add_argument("--idle-seconds", type=float, default=60)
     ap.add_argument("--leak-requests", type=int, default=20000)
     ap.add_argument("--leak-postings", type=int, default=2000)
-    ap.add_argument("--only", default="room,billing,fias,backlog,idle", help="paths to run")
+    ap.add_argument("--only", default="room,billing,fias,backlog,idle",
+                    help="paths to run; syscalls (strace counts per room-status request) only when named")
     a = ap.parse_args()
     a.rows = [int(x) for x in a.rows.split(",") if x]
     a.flush = [x for x in a.flush.split(",") if x]
     b = Bench(a)
     try:
-        paths = {"room": b.room_status, "billing": b.billing, "fias": b.fias, "backlog": b.backlog,
+        paths = {"room": b.room_status, "syscalls": b.syscalls, "billing": b.billing, "fias": b.fias, "backlog": b.backlog,
                  "idle": b.idle_and_memory}
         for name in a.only.split(","):
             t0 = time.monotonic()
